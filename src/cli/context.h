@@ -1,0 +1,85 @@
+// The one record of a run: parsed options, the open image, work buffers,
+// geometry and the in-memory entry list.
+#pragma once
+
+#include <array>
+#include <cstdio>
+
+#include "image/image_format.h"
+
+constexpr int PATH_FIELD_SIZE = 256;  // 255 characters and the terminator
+constexpr int LONG_NAME_LENGTH = 16;
+
+using PathField = std::array<char, PATH_FIELD_SIZE>;
+
+// One parsed 8.1 name or mask.
+struct NameSlot {
+  std::array<char, 13> display;  // NAME.T as shown to the user
+  std::array<char, 13> padded;   // 8 name bytes, type byte, terminator
+};
+
+inline bool slot_given(const NameSlot& slot) { return slot.display[0] != '\0'; }
+
+// Bookkeeping of the image stream, so that consecutive transfers need no
+// positioning call and the file length is measured once.
+enum class StreamOp { none, read, write };
+
+struct Context {
+  const char* image_name;
+  std::FILE* image;
+  std::uint8_t* boot_area;
+  std::uint8_t* directory_area;
+  std::uint8_t* work_buffer;
+  PathField boot_file;
+  int boot_file_given;
+  EntryNode* entries_first;
+  EntryNode* entries_last;
+  EntryNode* entries_cursor;
+  int cmd_ic;
+  int cmd_ir;
+  int cmd_ii;
+  int cmd_c;
+  int cmd_fa;
+  int cmd_fc;
+  int cmd_fl;
+  int cmd_fr;
+  int cmd_fp;
+  int cmd_fd;
+  int cmd_fx;
+  int opt_cfn;
+  int cmd_ml;
+  int cmd_li;
+  int image_size_opt;
+  int image_size;
+  int boot_size;
+  int boot_sectors;
+  int dir_sectors;
+  int dir_items_opt;
+  int dir_items;
+  int used_entries;
+  int listed_count;
+  int used_sectors;
+  PathField source_path;
+  std::array<char, LONG_NAME_LENGTH + 1> long_name;
+  NameSlot name;
+  NameSlot new_name;
+  NameSlot picture_name;
+  NameSlot monitor_name;
+  PathField list_path;
+  int start_address;
+  int monitor;
+  int opt_scs;
+  int opt_al;
+  int opt_ar;
+  int opt_ow;
+  int opt_psc;
+
+  // Implementation state beyond the options and geometry.
+  EntryNode exhausted_marker;  // its address marks an exhausted search
+  std::uint8_t* image_stream_buffer;  // stdio buffer of `image`
+  long image_length;           // length of the open image file, -1 unknown
+  long image_position;         // stream position, -1 when unknown
+  StreamOp image_last_op;
+};
+
+inline EntryNode* cursor_exhausted(Context& ctx) { return &ctx.exhausted_marker; }

@@ -1,0 +1,159 @@
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/errors.h"
+#include "commands/commands.h"
+#include "image/directory.h"
+#include "image/file_io.h"
+#include "names/complex_name.h"
+#include "names/name81.h"
+
+namespace {
+
+constexpr const char* UNPACK_ROUTINE_FILE = "unpckpsc.bin";
+constexpr int UNPACK_ROUTINE_MAX = 256;
+constexpr int LIST_PIECE = 254;  // longer list lines are taken in pieces
+
+void fill_new_entry(const Context& ctx, DirEntry& entry, int total) {
+  entry.type = static_cast<std::uint8_t>(ctx.name.padded[8]);
+  for (std::size_t i = 0; i < entry.name.size(); ++i) entry.name[i] = static_cast<std::uint8_t>(ctx.name.padded[i]);
+  for (std::size_t i = 0; i < entry.long_name.size(); ++i) {
+    entry.long_name[i] = static_cast<std::uint8_t>(ctx.long_name[i]);
+  }
+  set_u16(entry.first_sector, 0);
+  set_u16(entry.start_address, ctx.start_address & 0xFFFF);
+  set_u16(entry.length, total);
+  entry.attributes = static_cast<std::uint8_t>((ctx.opt_al ? ATTR_LIST : 0) | (ctx.opt_ar ? ATTR_ALLRAM : 0));
+}
+
+void print_add_report(const Context& ctx, const DirEntry& entry, int total, int rounded) {
+  if (!ctx.cmd_fa) {
+    std::printf("New size: %d bytes (%d sectors)\n", total, rounded / SECTOR_SIZE);
+    return;
+  }
+  if (ctx.opt_psc) std::printf("Unpack routine inserted before file\n");
+  if (ctx.long_name[0] != '\0') std::printf("Long name: %s\n", ctx.long_name.data());
+  std::printf("Size: %d bytes (%d sectors)\n", total, rounded / SECTOR_SIZE);
+  std::printf("Start: %d\n", get_u16(entry.start_address));
+  std::printf("Attributes: ");
+  if (!ctx.opt_al && !ctx.opt_ar) {
+    std::printf("None");
+    return;
+  }
+  std::printf("%s%s%s\n", ctx.opt_al ? "List" : "", ctx.opt_al && ctx.opt_ar ? ", " : "",
+              ctx.opt_ar ? "AllRAM" : "");
+}
+
+// Reads the optional unpack routine and the host file into the work buffer
+// and pads the last sector; the stored length, or an error.
+int read_file_data(Context& ctx) {
+  int routine = 0;
+  if (ctx.opt_psc) {
+    PathField routine_path{};
+    if (!beside_boot_file(ctx, UNPACK_ROUTINE_FILE, routine_path)) {
+      return report_error(ERR_OPEN_READ, UNPACK_ROUTINE_FILE);
+    }
+    routine = read_host_file(routine_path.data(), ctx.work_buffer, UNPACK_ROUTINE_MAX);
+    if (routine < 0) return routine;
+  }
+  const int length = read_host_file(ctx.source_path.data(), ctx.work_buffer + routine, MAX_FILE_LENGTH - routine);
+  if (length < 0) return length;
+  std::printf("Source file: %s\n", ctx.source_path.data());
+  const int total = routine + length;
+  std::memset(ctx.work_buffer + total, FREE_SECTOR_FILL, static_cast<std::size_t>(round_to_sectors(total) - total));
+  return total;
+}
+
+}  // namespace
+
+bool beside_boot_file(const Context& ctx, const char* file_name, PathField& out) {
+  const int separator = host_separator(ctx.boot_file.data());
+  const std::string path = std::string(ctx.boot_file.data(), static_cast<std::size_t>(separator + 1)) + file_name;
+  return copy_path(out, path.c_str());
+}
+
+int add_file(Context& ctx) {
+  if (slot_given(ctx.new_name)) ctx.name = ctx.new_name;
+  int result = open_image(ctx, 0);
+  if (result == 0) result = load_directory(ctx);
+  if (result != 0) return result;
+  std::printf(ctx.cmd_fr ? "Replacing file: %s\n" : "Adding file: %s\n", ctx.name.display.data());
+
+  ctx.entries_cursor = nullptr;
+  EntryNode* node = next_matching_node(ctx, 0);
+  if (node != nullptr && !ctx.opt_ow && !ctx.cmd_fr) return report_error(ERR_FILE_EXISTS, ctx.name.display.data());
+  if (node == nullptr && ctx.cmd_fr) return report_error(ERR_FILE_NOT_FOUND, ctx.name.display.data());
+  if (node != nullptr && ctx.opt_ow && !ctx.cmd_fr) std::printf("File already exist, will be overwritten.\n");
+
+  const int total = read_file_data(ctx);
+  if (total < 0) return total;
+  const int rounded = round_to_sectors(total);
+  const int old_rounded = node != nullptr ? round_to_sectors(get_u16(node->entry->length)) : 0;
+  const int growth = rounded - old_rounded;
+  if (growth > 0 && static_cast<long>(ctx.used_sectors) * SECTOR_SIZE + growth > ctx.image_size) {
+    return report_error(ERR_DISK_FULL);
+  }
+
+  if (node == nullptr) {
+    DirEntry* entry = find_free_slot(ctx);
+    if (entry == nullptr) return report_error(ERR_DIRECTORY_FULL);
+    fill_new_entry(ctx, *entry, total);
+    result = append_node(ctx, entry);
+    if (result != 0) return result;
+    node = ctx.entries_last;
+  } else if (ctx.cmd_fa) {
+    fill_new_entry(ctx, *node->entry, total);
+  } else {
+    set_u16(node->entry->first_sector, 0);
+    set_u16(node->entry->length, total);
+  }
+  node->data_offset = 0;
+  node->rounded_length = rounded;
+  node->new_data = 1;
+  result = load_node_data(ctx, node, 1);
+  if (result != 0) return result;
+  print_add_report(ctx, *node->entry, total, rounded);
+  return write_back(ctx, 1);
+}
+
+int add_complex_file(Context& ctx) {
+  std::printf("Adding file with complex name.\n");
+  DirEntry parsed{};
+  int result = parse_complex_name(parsed, ctx.source_path.data());
+  if (result != 0) return result;
+  std::array<char, 12> name_text{};
+  std::memcpy(name_text.data(), parsed.name.data(), parsed.name.size());
+  trim(name_text.data());
+  const std::size_t length = std::strlen(name_text.data());
+  name_text[length] = '.';
+  name_text[length + 1] = static_cast<char>(parsed.type);
+  result = set_main_name(ctx, name_text.data(), "-fc", 0);
+  if (result != 0) return result;
+  ctx.new_name = NameSlot{};
+  std::memcpy(ctx.long_name.data(), parsed.long_name.data(), parsed.long_name.size());
+  ctx.long_name[LONG_NAME_LENGTH] = '\0';
+  ctx.start_address = get_u16(parsed.start_address);
+  ctx.opt_al = (parsed.attributes & ATTR_LIST) ? 1 : 0;
+  ctx.opt_ar = (parsed.attributes & ATTR_ALLRAM) ? 1 : 0;
+  ctx.cmd_fa = 1;
+  return add_file(ctx);
+}
+
+int add_file_list(Context& ctx) {
+  std::printf("Adding files from list stored in file: %s\n", ctx.source_path.data());
+  FileGuard list(std::fopen(ctx.source_path.data(), "rt"));
+  if (!list) return report_error(ERR_OPEN_READ, ctx.source_path.data());
+  std::array<char, PATH_FIELD_SIZE> line{};
+  for (;;) {
+    std::printf("\n");
+    line.fill('\0');
+    if (std::fgets(line.data(), LIST_PIECE + 1, list.get()) == nullptr) return 0;
+    trim(line.data());
+    if (line[0] == '\0') continue;
+    std::memcpy(ctx.source_path.data(), line.data(), line.size());
+    const int result = add_complex_file(ctx);
+    if (result != 0) return result;
+  }
+}

@@ -1,0 +1,16 @@
+// Handlers of the file commands. Each returns 0 or a reported error code.
+#pragma once
+
+#include "cli/context.h"
+
+int show_catalogue(Context& ctx);  // -c
+int add_file(Context& ctx);        // -fa, -fr, and the end of -fc, -fl, -ml
+int add_complex_file(Context& ctx);  // -fc, and each line of -fl
+int add_file_list(Context& ctx);   // -fl
+int change_file(Context& ctx);     // -fp
+int delete_files(Context& ctx);    // -fd
+int extract_files(Context& ctx);   // -fx
+
+// Path of a data file that lies beside the Booter file: the directory part of
+// ctx.boot_file followed by `file_name`. False when it does not fit a path.
+bool beside_boot_file(const Context& ctx, const char* file_name, PathField& out);

@@ -1,0 +1,107 @@
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/errors.h"
+#include "commands/commands.h"
+#include "image/directory.h"
+#include "image/file_io.h"
+#include "names/complex_name.h"
+#include "names/name81.h"
+
+namespace {
+
+using NameBuffer = std::array<char, PATH_FIELD_SIZE>;
+
+// The plain host name NAME.T. A stored name is 8 bytes from the image: a '/'
+// in it would make the host name a path out of the target directory, so it
+// is written as its escape, as complex names do.
+void build_plain_host_name(const DirEntry& entry, NameBuffer& out) {
+  std::array<char, DISPLAY_NAME_SIZE> display{};
+  build_file_name(entry, display.data(), 0);
+  const std::size_t length = std::strlen(display.data());
+  std::size_t written = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const bool in_name = i + 2 < length;  // the last two are the point and the type
+    if (in_name && display[i] == '/') {
+      written = static_cast<std::size_t>(escape_char('/', out.data() + written) - out.data());
+    } else {
+      out[written++] = display[i];
+    }
+  }
+  out[written] = '\0';
+}
+
+// Target directory and name, with a last character that no host file name
+// may end in replaced by "bin". Empty when the result does not fit a path.
+std::string host_path_for(const Context& ctx, const char* name) {
+  std::string path = std::string(ctx.source_path.data()) + name;
+  if (!path.empty() && is_special_char(path.back(), false)) {
+    path.pop_back();
+    path += "bin";
+  }
+  return path;
+}
+
+// Writes exactly the stored bytes; a file of length 0 gives an empty host
+// file, so an older file of that name is not left behind as if extracted.
+int write_extracted(const char* path, const std::uint8_t* data, int length) {
+  if (length > 0) return write_host_file(path, data, length, 0);
+  FileGuard file(std::fopen(path, "wb"));
+  if (!file) return report_error(ERR_OPEN_WRITE, path);
+  return close_written(file) ? 0 : report_error(ERR_WRITE, path);
+}
+
+int extract_matching(Context& ctx, std::FILE* list, int& count) {
+  ctx.entries_cursor = nullptr;
+  for (EntryNode* node = next_matching_node(ctx, 1); node != nullptr; node = next_matching_node(ctx, 1)) {
+    NameBuffer name{};
+    if (ctx.opt_cfn) {
+      build_file_name(*node->entry, name.data(), 1);
+    } else {
+      build_plain_host_name(*node->entry, name);
+    }
+    std::printf("Extracting file: %s\n", name.data());
+    int result = load_node_data(ctx, node, 0);
+    if (result != 0) return result;
+    const std::string path = host_path_for(ctx, name.data());
+    PathField host_path{};
+    if (!copy_path(host_path, path.c_str())) return report_error(ERR_OPEN_WRITE, path.c_str());
+    result = write_extracted(host_path.data(), node->data, get_u16(node->entry->length));
+    if (result != 0) return result;
+    if (list != nullptr && std::fprintf(list, "./%s\n", name.data()) < 0) {
+      return report_error(ERR_WRITE, ctx.list_path.data());
+    }
+    ++count;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int extract_files(Context& ctx) {
+  int result = open_image(ctx, 0);
+  if (result == 0) result = load_directory(ctx);
+  if (result != 0) return result;
+  std::printf("Extracting files by mask: %s\n", ctx.name.display.data());
+  std::printf("Target path: %s\n", ctx.source_path.data());
+  FileGuard list;
+  if (ctx.list_path[0] != '\0') {
+    list.reset(std::fopen(ctx.list_path.data(), "wt"));
+    if (!list) return report_error(ERR_OPEN_WRITE, ctx.list_path.data());
+    std::printf("List file: %s\n", ctx.list_path.data());
+  }
+  std::printf("\n");
+
+  int count = 0;
+  result = extract_matching(ctx, list.get(), count);
+  if (result != 0) return result;
+  if (list && !close_written(list)) return report_error(ERR_WRITE, ctx.list_path.data());
+  if (count == 0) {
+    std::printf("No files found to extract by given mask!\n");
+  } else {
+    std::printf("\n%d file(s) extracted.\n", count);
+  }
+  return 0;
+}

@@ -1,0 +1,186 @@
+#include "image/directory.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "cli/alloc.h"
+#include "cli/errors.h"
+#include "image/file_io.h"
+#include "names/name81.h"
+
+int check_boot(Context& ctx, int from_image) {
+  const bool signature_ok =
+      std::equal(BOOT_SIGNATURE.begin(), BOOT_SIGNATURE.end(), ctx.boot_area) &&
+      ctx.boot_area[HDR_JUMP_OPCODE] == JUMP_OPCODE;
+  if (signature_ok) return 0;
+  return report_error(ERR_INVALID_BOOT, from_image ? nullptr : ctx.boot_file.data());
+}
+
+namespace {
+
+// A header is trusted only as far as the fixed buffers and the image reach.
+bool geometry_plausible(int boot_sectors, int dir_sectors, int last_sector) {
+  return boot_sectors >= 1 && boot_sectors <= MAX_BOOT_SECTORS && dir_sectors <= MAX_DIR_SECTORS &&
+         boot_sectors + dir_sectors <= last_sector + 1;
+}
+
+}  // namespace
+
+int load_directory(Context& ctx) {
+  int result = read_image_at(ctx, ctx.boot_area, 0, IMAGE_HEADER_SIZE);
+  if (result != 0) return result;
+  result = check_boot(ctx, 1);
+  if (result != 0) return result;
+  const int boot_sectors = ctx.boot_area[HDR_BOOT_SECTORS];
+  const int dir_sectors = ctx.boot_area[HDR_DIR_SECTORS];
+  const int last_sector = ctx.boot_area[HDR_LAST_SECTOR] | (ctx.boot_area[HDR_LAST_SECTOR + 1] << 8);
+  if (!geometry_plausible(boot_sectors, dir_sectors, last_sector)) {
+    return report_error(ERR_INVALID_BOOT);
+  }
+  ctx.boot_sectors = boot_sectors;
+  ctx.dir_sectors = dir_sectors;
+  ctx.dir_items = dir_sectors * ENTRIES_PER_SECTOR;
+  ctx.image_size = (last_sector + 1) * SECTOR_SIZE;
+  ctx.boot_size = boot_sectors * SECTOR_SIZE;
+  ctx.used_sectors = boot_sectors + dir_sectors;
+
+  result = read_image_at(ctx, ctx.directory_area, static_cast<long>(ctx.boot_size),
+                         ctx.dir_items * DIR_ENTRY_SIZE);
+  if (result != 0) return result;
+
+  free_entry_list(ctx);
+  ctx.used_entries = 0;
+  for (int i = 0; i < ctx.dir_items; ++i) {
+    DirEntry* entry = entry_at(ctx.directory_area, i);
+    if (!entry_in_use(*entry)) continue;
+    result = append_node(ctx, entry);
+    if (result != 0) return result;
+    ctx.entries_last->slot = i;
+    const int end = get_u16(entry->first_sector) + round_to_sectors(get_u16(entry->length)) / SECTOR_SIZE;
+    ctx.used_sectors = std::max(ctx.used_sectors, end);
+    ++ctx.used_entries;
+  }
+  return 0;
+}
+
+int append_node(Context& ctx, DirEntry* entry) {
+  EntryNode* node = nullptr;
+  if (alloc_zeroed(node) != 0) return ERR_OUT_OF_MEMORY;
+  node->entry = entry;
+  node->slot = -1;
+  node->data_offset = get_u16(entry->first_sector) * SECTOR_SIZE;
+  node->rounded_length = round_to_sectors(get_u16(entry->length));
+  node->prev = ctx.entries_last;
+  if (ctx.entries_last != nullptr) {
+    ctx.entries_last->next = node;
+  } else {
+    ctx.entries_first = node;
+  }
+  ctx.entries_last = node;
+  return 0;
+}
+
+int load_node_data(Context& ctx, EntryNode* node, int from_work_buffer) {
+  release(node->data);
+  if (node->rounded_length == 0) return 0;
+  if (alloc_zeroed(node->data, static_cast<std::size_t>(node->rounded_length)) != 0) {
+    return ERR_OUT_OF_MEMORY;
+  }
+  if (from_work_buffer) {
+    std::memcpy(node->data, ctx.work_buffer, static_cast<std::size_t>(node->rounded_length));
+    return 0;
+  }
+  return read_image_at(ctx, node->data, node->data_offset, node->rounded_length);
+}
+
+int load_all_data(Context& ctx) {
+  for (EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (node->new_data || node->deleted) continue;
+    const int result = load_node_data(ctx, node, 0);
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+long packed_end(const Context& ctx, long first_data_offset) {
+  long end = first_data_offset;
+  for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (!node->deleted) end += node->rounded_length;
+  }
+  return end;
+}
+
+int write_back(Context& ctx, int load_all_first) {
+  if (load_all_first) {
+    const int result = load_all_data(ctx);
+    if (result != 0) return result;
+  }
+  const long entry_start = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE;
+  const long data_start = entry_start + static_cast<long>(ctx.dir_sectors) * SECTOR_SIZE;
+  // Overlapping entries made elsewhere can pack larger than the space they
+  // seemed to use; refuse before the first write instead of wrapping a
+  // 16-bit first sector or writing past the image.
+  if (packed_end(ctx, data_start) > ctx.image_size) return report_error(ERR_DISK_FULL);
+
+  // The packed directory is assembled first and written in one piece, so
+  // the data that follows streams out without repositioning.
+  std::uint8_t* packed = ctx.work_buffer;
+  std::memset(packed, EMPTY_ENTRY_FILL, static_cast<std::size_t>(ctx.dir_items) * DIR_ENTRY_SIZE);
+  long data_offset = data_start;
+  int written = 0;
+  for (EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (node->deleted) continue;
+    if (written == ctx.dir_items) return report_error(ERR_DIRECTORY_FULL);
+    if (data_offset / SECTOR_SIZE > MAX_SECTOR_INDEX) return report_error(ERR_DISK_FULL);
+    set_u16(node->entry->first_sector, static_cast<int>(data_offset / SECTOR_SIZE));
+    std::memcpy(packed + written * DIR_ENTRY_SIZE, node->entry, DIR_ENTRY_SIZE);
+    node->data_offset = static_cast<int>(data_offset);
+    data_offset += node->rounded_length;
+    ++written;
+  }
+  int result = write_image_at(ctx, packed, entry_start, ctx.dir_items * DIR_ENTRY_SIZE);
+  for (EntryNode* node = ctx.entries_first; node != nullptr && result == 0; node = node->next) {
+    if (node->deleted) continue;
+    result = write_image_at(ctx, node->data, node->data_offset, node->rounded_length);
+  }
+  if (result != 0) return result;
+  std::memset(ctx.work_buffer, FREE_SECTOR_FILL, SECTOR_SIZE);
+  for (long d = data_offset; d < ctx.image_size; d += SECTOR_SIZE) {
+    result = write_image_at(ctx, ctx.work_buffer, d, SECTOR_SIZE);
+    if (result != 0) return result;
+  }
+  return flush_image(ctx);
+}
+
+void free_entry_list(Context& ctx) {
+  EntryNode* node = ctx.entries_first;
+  while (node != nullptr) {
+    EntryNode* next = node->next;
+    release(node->data);
+    release(node);
+    node = next;
+  }
+  ctx.entries_first = nullptr;
+  ctx.entries_last = nullptr;
+  ctx.entries_cursor = nullptr;
+}
+
+EntryNode* next_matching_node(Context& ctx, int mask_mode) {
+  if (ctx.entries_cursor == cursor_exhausted(ctx)) return nullptr;
+  EntryNode* start = ctx.entries_cursor != nullptr ? ctx.entries_cursor : ctx.entries_first;
+  for (EntryNode* node = start; node != nullptr; node = node->next) {
+    if (entry_matches(ctx, *node->entry, mask_mode)) {
+      ctx.entries_cursor = node->next != nullptr ? node->next : cursor_exhausted(ctx);
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+DirEntry* find_free_slot(Context& ctx) {
+  for (int i = 0; i < ctx.dir_items; ++i) {
+    DirEntry* entry = entry_at(ctx.directory_area, i);
+    if (!entry_in_use(*entry)) return entry;
+  }
+  return nullptr;
+}

@@ -1,0 +1,47 @@
+// Every byte the tool reads or writes passes through these primitives. Each
+// reports its own failure with the file's name and returns the negative code.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "cli/context.h"
+
+// Stream buffers large enough that rewriting an image takes few system calls.
+constexpr std::size_t STREAM_BUFFER_SIZE = 1 << 18;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+// Closes a host file on every path; writers close it through close_written.
+using FileGuard = std::unique_ptr<std::FILE, FileCloser>;
+
+// A host file stream with a buffer of its own that outlives the stream.
+struct BufferedFile {
+  std::vector<char> buffer;
+  FileGuard file;
+};
+bool open_buffered(BufferedFile& stream, const char* name, const char* mode);
+
+// Closes a file that was written; false when buffered data could not be
+// stored (the error shows only at flush or close).
+bool close_written(FileGuard& file);
+
+int open_image(Context& ctx, int recreate);
+int close_image(Context& ctx);
+int read_image_at(Context& ctx, void* buffer, long offset, int length);
+int write_image_at(Context& ctx, const void* buffer, long offset, int length);
+// Pushes buffered image writes to the file; ERR_WRITE when that fails.
+int flush_image(Context& ctx);
+
+// Reads a whole host file of at most `max` bytes; its length or an error.
+int read_host_file(const char* name, std::uint8_t* buffer, int max);
+// Writes `length` bytes (nothing, and no file, for length <= 0).
+int write_host_file(const char* name, const std::uint8_t* buffer, int length, int append);
+int copy_host_file(const char* target, const char* source);
+
+// Removes a file. True only when that failed because access is denied (a
+// read-only, protected or busy file); a missing file is no failure.
+bool remove_denied(const char* name);

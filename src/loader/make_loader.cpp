@@ -1,0 +1,114 @@
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "cli/errors.h"
+#include "commands/commands.h"
+#include "image/file_io.h"
+#include "loader/loader.h"
+#include "loader/loader_layout.h"
+#include "names/name81.h"
+
+namespace {
+
+constexpr const char* TEMPLATE_FILE = "vem-ldr.bin";
+constexpr const char* TEMPORARY_PATTERN = "vemldrXXXXXX";
+
+void print_monitor(const Context& ctx) {
+  const int selection = ctx.monitor & LOADER_MONITOR_MASK;
+  if (selection == 0) return;
+  std::printf("Load Monitor: ");
+  if (selection == LOADER_MONITOR_FILE) {
+    std::printf("%s", ctx.monitor_name.display.data());
+  } else {
+    std::printf("%s", (selection & 1) ? "MONIT1.?" : "MONIT2.?");
+    if (ctx.monitor & LOADER_NO_INIT) std::printf(" (No Init)");
+  }
+  std::printf("\n");
+}
+
+void put_name(std::uint8_t* type_byte, const NameSlot& slot) {
+  type_byte[0] = static_cast<std::uint8_t>(slot.padded[8]);
+  std::memcpy(type_byte + 1, slot.padded.data(), 8);
+}
+
+void patch_template(Context& ctx) {
+  std::uint8_t* loader = ctx.work_buffer;
+  put_name(loader + LDR_PIC_TYPE, ctx.picture_name);
+  put_name(loader + LDR_CODE_TYPE, ctx.new_name);
+  if (ctx.start_address >= 0) {
+    loader[LDR_CODE_START] = static_cast<std::uint8_t>(ctx.start_address & 0xFF);
+    loader[LDR_CODE_START + 1] = static_cast<std::uint8_t>((ctx.start_address >> 8) & 0xFF);
+  }
+  if (ctx.opt_scs) ctx.monitor |= LOADER_CLS_SUPPRESSED;
+  loader[LDR_FLAGS] = static_cast<std::uint8_t>(ctx.monitor & 0xFF);
+  if (slot_given(ctx.monitor_name)) put_name(loader + LDR_MON_TYPE, ctx.monitor_name);
+}
+
+// Creates a fresh temporary file in `directory` (empty: the current one);
+// false when that directory does not take it.
+bool make_temporary_in(const std::string& directory, PathField& path) {
+  const std::string pattern = directory + TEMPORARY_PATTERN;
+  if (!copy_path(path, pattern.c_str())) return false;
+  const int fd = ::mkstemp(path.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+// Beside the template when that directory is writable, else in the system's
+// temporary directory, so an installed tool works for every user.
+bool make_temporary(const PathField& template_path, PathField& path) {
+  const int separator = host_separator(template_path.data());
+  const std::string directory(template_path.data(), static_cast<std::size_t>(separator + 1));
+  if (make_temporary_in(directory, path)) return true;
+  std::error_code error;
+  const std::filesystem::path system_temp = std::filesystem::temp_directory_path(error);
+  if (error) return false;
+  std::string fallback = system_temp.string();
+  if (fallback.empty() || fallback.back() != '/') fallback += '/';
+  return make_temporary_in(fallback, path);
+}
+
+}  // namespace
+
+int make_loader(Context& ctx) {
+  std::printf("Creating and adding Loader file into image: %s\n", ctx.name.display.data());
+  PathField template_path{};
+  if (!beside_boot_file(ctx, TEMPLATE_FILE, template_path)) return report_error(ERR_OPEN_READ, TEMPLATE_FILE);
+  const int length = read_host_file(template_path.data(), ctx.work_buffer, LOADER_MAX_SIZE);
+  if (length < 0) return length;
+  // A shorter template would silently lose the names patched into it.
+  if (length < LOADER_MIN_SIZE) return report_error(ERR_INVALID_LOADER, template_path.data());
+
+  std::printf("Picture file: %s\n", ctx.picture_name.display.data());
+  std::printf("Code file: %s\n", ctx.new_name.display.data());
+  if (ctx.start_address >= 0) std::printf("Custom start: %d (%04Xh)\n", ctx.start_address, ctx.start_address);
+  print_monitor(ctx);
+  if (ctx.opt_scs) std::printf("CLS suppressed\n");
+  std::printf("\n");
+  patch_template(ctx);
+
+  PathField temporary{};
+  if (!make_temporary(template_path, temporary)) {
+    const int separator = host_separator(template_path.data());
+    const std::string wanted =
+        std::string(template_path.data(), static_cast<std::size_t>(separator + 1)) + TEMPORARY_PATTERN;
+    return report_error(ERR_OPEN_WRITE, wanted.c_str());
+  }
+  int result = write_host_file(temporary.data(), ctx.work_buffer, length, 0);
+  if (result == 0) {
+    ctx.source_path = temporary;
+    ctx.new_name = NameSlot{};
+    ctx.start_address = LOADER_LOAD_ADDRESS;
+    ctx.opt_al = 1;
+    ctx.cmd_fa = 1;
+    result = add_file(ctx);
+  }
+  std::remove(temporary.data());
+  return result;
+}

@@ -1,0 +1,173 @@
+#include "names/complex_name.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/errors.h"
+#include "cli/options.h"
+#include "names/name81.h"
+
+namespace {
+
+constexpr std::size_t WORK_COPY_SIZE = 256;
+
+bool is_white(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Cuts `text` at the first `separator`: terminates the head, returns the rest.
+char* cut_at(char* text, char separator) {
+  char* found = std::strchr(text, separator);
+  if (found == nullptr) return nullptr;
+  *found = '\0';
+  return found + 1;
+}
+
+// Copies a decoded field of at most `width` characters, padded with spaces.
+template <std::size_t N>
+void store_padded(std::array<std::uint8_t, N>& field, const char* decoded) {
+  std::size_t i = 0;
+  for (; i < N && decoded[i] != '\0'; ++i) field[i] = static_cast<std::uint8_t>(decoded[i]);
+  for (; i < N; ++i) field[i] = ' ';
+}
+
+bool parse_fields(DirEntry& entry, char* work) {
+  std::array<char, 17> decoded{};
+  char* rest = cut_at(work, '_');
+  if (rest == nullptr || !decode_field(decoded.data(), 8, work) || decoded[0] == '\0') return false;
+  store_padded(entry.name, decoded.data());
+
+  char* field = rest;
+  rest = cut_at(field, '_');
+  if (rest == nullptr || !decode_field(decoded.data(), 16, field)) return false;
+  store_padded(entry.long_name, decoded.data());
+
+  field = rest;
+  rest = cut_at(field, '_');
+  if (rest == nullptr) return false;
+  const int start = parse_number(field);
+  if (start < 0 || start > 0xFFFF) return false;
+  set_u16(entry.start_address, start);
+
+  field = rest;
+  rest = cut_at(field, '.');
+  if (rest == nullptr) return false;
+  const int attributes = parse_number(field);
+  if (attributes < 0 || attributes > 0xFF) return false;
+  entry.attributes = static_cast<std::uint8_t>(attributes);
+
+  if (!decode_field(decoded.data(), 1, rest) || !is_name_char(decoded[0])) return false;
+  entry.type = static_cast<std::uint8_t>(decoded[0]);
+  return true;
+}
+
+}  // namespace
+
+bool is_special_char(int c, bool with_separators) {
+  switch (static_cast<char>(c)) {
+    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+      return true;
+    case ' ': case '#': case '_':
+      return with_separators;
+    default:
+      return false;
+  }
+}
+
+char* escape_char(int c, char* out) {
+  if (!is_special_char(c, true)) {
+    *out++ = static_cast<char>(c);
+    return out;
+  }
+  constexpr const char* HEX_DIGITS = "0123456789ABCDEF";
+  const auto byte = static_cast<unsigned char>(c);
+  *out++ = '#';
+  *out++ = HEX_DIGITS[byte >> 4];
+  *out++ = HEX_DIGITS[byte & 0x0F];
+  return out;
+}
+
+bool decode_field(char* out, std::size_t max, const char* text) {
+  std::size_t written = 0;
+  while (*text != '\0' && written < max) {
+    if (*text == '#') {
+      const int high = hex_value(text[1]);
+      const int low = high < 0 ? -1 : hex_value(text[2]);
+      if (low < 0) {
+        out[written] = '\0';
+        return false;
+      }
+      out[written++] = static_cast<char>(high * 16 + low);
+      text += 3;
+    } else {
+      out[written++] = *text++;
+    }
+  }
+  out[written] = '\0';
+  return *text == '\0';
+}
+
+char* trim(char* text) {
+  std::size_t length = std::strlen(text);
+  while (length > 0 && is_white(text[length - 1])) text[--length] = '\0';
+  std::size_t start = 0;
+  while (is_white(text[start])) ++start;
+  if (start > 0) std::memmove(text, text + start, length - start + 1);
+  return text;
+}
+
+int parse_complex_name(DirEntry& entry, const char* text) {
+  entry = DirEntry{};
+  const int separator = host_separator(text);
+  const char* file_part = text + separator + 1;
+  std::array<char, WORK_COPY_SIZE> work{};
+  if (std::strlen(file_part) >= work.size()) {
+    return report_error(ERR_INVALID_COMPLEX_NAME, text);
+  }
+  std::strcpy(work.data(), file_part);
+  if (!parse_fields(entry, work.data())) {
+    entry = DirEntry{};
+    return report_error(ERR_INVALID_COMPLEX_NAME, text);
+  }
+  return 0;
+}
+
+void build_file_name(const DirEntry& entry, char* out, int complex) {
+  std::array<char, DISPLAY_NAME_SIZE> display{};
+  std::memcpy(display.data(), entry.name.data(), entry.name.size());
+  trim(display.data());
+  if (entry.type != ' ') {
+    const std::size_t length = std::strlen(display.data());
+    display[length] = '.';
+    display[length + 1] = static_cast<char>(entry.type);
+    display[length + 2] = '\0';
+  }
+  if (!complex) {
+    std::memcpy(out, display.data(), display.size());
+    return;
+  }
+  char* p = out;
+  for (const char* c = display.data(); *c != '\0' && *c != '.'; ++c) p = escape_char(*c, p);
+  *p++ = '_';
+  if (entry.long_name[0] != ' ') {
+    std::array<char, sizeof(entry.long_name) + 1> long_name{};
+    std::memcpy(long_name.data(), entry.long_name.data(), entry.long_name.size());
+    trim(long_name.data());
+    for (const char* c = long_name.data(); *c != '\0'; ++c) p = escape_char(*c, p);
+  }
+  // "_65535_255." is the longest form: 11 characters and the terminator.
+  std::array<char, 16> numbers{};
+  std::snprintf(numbers.data(), numbers.size(), "_%d_%d.", get_u16(entry.start_address),
+                static_cast<int>(entry.attributes));
+  for (const char* c = numbers.data(); *c != '\0'; ++c) *p++ = *c;
+  p = escape_char(entry.type, p);
+  *p = '\0';
+}

@@ -1,0 +1,32 @@
+// Complex file names: fname_lname_sa_attr.T with #HH escapes, carrying every
+// parameter of a stored file in a host file name.
+#pragma once
+
+#include <cstddef>
+
+#include "image/image_format.h"
+
+constexpr std::size_t COMPLEX_NAME_SIZE = 88;  // longest built name and terminator
+constexpr std::size_t DISPLAY_NAME_SIZE = 11;
+
+// Fills `entry` (zeroed first) from `text`; its directory part is ignored.
+// 0, or ERR_INVALID_COMPLEX_NAME reported with the whole text.
+int parse_complex_name(DirEntry& entry, const char* text);
+
+// Writes the display name of `entry` (NAME.T) into `out`, or, with `complex`,
+// its complex file name. `out` must hold COMPLEX_NAME_SIZE bytes when complex
+// and DISPLAY_NAME_SIZE bytes otherwise.
+void build_file_name(const DirEntry& entry, char* out, int complex);
+
+bool is_special_char(int c, bool with_separators);
+
+// Writes `c` at `out`, escaped as #HH when it is special (with separators);
+// returns the position after it.
+char* escape_char(int c, char* out);
+
+// Decodes #HH escapes of `text` into `out` (at most `max` characters, then a
+// terminator). False on a bad escape or when text is left over.
+bool decode_field(char* out, std::size_t max, const char* text);
+
+// Removes trailing, then leading white space in place; returns `text`.
+char* trim(char* text);
