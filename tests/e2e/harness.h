@@ -1,0 +1,78 @@
+// End-to-end test support: runs the built vemtool in a fresh temporary
+// directory and captures standard output, standard error and exit status.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::string;  // file contents, byte for byte
+
+struct RunOptions {
+  std::string input;         // standard input (empty: /dev/null)
+  bool unprivileged = false; // run as nobody when the tests run as root
+  long file_size_limit = -1; // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  std::string argv0;         // program path as invoked (default: the binary)
+};
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class E2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs vemtool with `args` (the image name first) in the test directory.
+  RunResult run(const std::vector<std::string>& args, const RunOptions& options = {});
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  void write_file(const std::string& name, const Bytes& bytes);
+  Bytes read_file(const std::string& name) const;
+  bool exists(const std::string& name) const;
+  void make_dir(const std::string& name);
+  // Hands a file or directory to the unprivileged user, or takes write access away.
+  void give_to_nobody(const std::string& name);
+  void make_read_only(const std::string& name);
+  // The test directory's file names, sorted.
+  std::vector<std::string> list_dir(const std::string& name = ".") const;
+
+  // Creates `image` from a Booter of `booter_size` bytes written beside it.
+  void create_image(const std::string& image, int size_kb = 512, int dir_items = 32,
+                    int booter_size = 200);
+
+  std::string dir_;
+  std::string scratch_;  // outside dir_: captured output lives here
+};
+
+// Standard output of a run: the banner, then `text`.
+std::string out_with_banner(const std::string& text);
+// Standard error of a failure: the message and its blank line.
+std::string err_line(const std::string& message);
+
+// A valid Booter of `size` bytes (signature, jump opcode, patterned code).
+Bytes make_booter(int size);
+// A file of `size` bytes with a pattern that differs per `seed`.
+Bytes pattern_bytes(int size, int seed = 1);
+
+// One 32-byte directory entry as stored.
+Bytes raw_entry(char type, const std::string& name, int first_sector, int start, int length,
+                int attributes = 0, const std::string& long_name = "");
+
+// A whole image made without the tool: header geometry, entries placed into
+// slots, files placed at sectors. Unset bytes follow the fill rules.
+struct RawImage {
+  int boot_sectors = 1;
+  int dir_sectors = 8;
+  int last_sector = 255;
+  std::vector<std::pair<int, Bytes>> slots;  // slot index, entry
+  std::vector<std::pair<int, Bytes>> data;   // sector, bytes
+};
+Bytes build_raw_image(const RawImage& image);
+
+std::uint16_t u16_at(const Bytes& bytes, std::size_t offset);
