@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "cli/alloc.h"
 #include "cli/errors.h"
@@ -93,15 +94,6 @@ int load_node_data(Context& ctx, EntryNode* node, int from_work_buffer) {
   return read_image_at(ctx, node->data, node->data_offset, node->rounded_length);
 }
 
-int load_all_data(Context& ctx) {
-  for (EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
-    if (node->new_data || node->deleted) continue;
-    const int result = load_node_data(ctx, node, 0);
-    if (result != 0) return result;
-  }
-  return 0;
-}
-
 long packed_end(const Context& ctx, long first_data_offset) {
   long end = first_data_offset;
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
@@ -110,42 +102,80 @@ long packed_end(const Context& ctx, long first_data_offset) {
   return end;
 }
 
-int write_back(Context& ctx, int load_all_first) {
-  if (load_all_first) {
-    const int result = load_all_data(ctx);
-    if (result != 0) return result;
+namespace {
+
+// Reads the data of a node that lies in the old image into the work buffer.
+int read_from_source(Context& ctx, const DataSource& source, long offset, int length) {
+  if (std::fseek(source.file, offset, SEEK_SET) != 0) return report_error(ERR_ACCESS_READ, source.name);
+  if (std::fread(ctx.work_buffer, 1, static_cast<std::size_t>(length), source.file) !=
+      static_cast<std::size_t>(length)) {
+    return report_error(ERR_READ, source.name);
   }
+  return 0;
+}
+
+// Gives every kept node its packed place: loads (or, staying in place,
+// range-checks) its data first, then sets first_sector and data_offset.
+// Records the old offsets for a DataSource. Nothing is written here.
+int place_nodes(Context& ctx, int load_all_first, long data_start, std::vector<long>& old_offsets) {
+  long target = data_start;
+  int placed = 0;
+  for (EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (node->deleted) continue;
+    if (placed == ctx.dir_items) return report_error(ERR_DIRECTORY_FULL);
+    if (target / SECTOR_SIZE > MAX_SECTOR_INDEX) return report_error(ERR_DISK_FULL);
+    if (load_all_first && !node->new_data) {
+      // A file already at its place stays as it is, but must be readable.
+      const int result = target != node->data_offset
+                             ? load_node_data(ctx, node, 0)
+                             : check_image_range(ctx, node->data_offset, node->rounded_length);
+      if (result != 0) return result;
+    }
+    old_offsets.push_back(node->data_offset);
+    set_u16(node->entry->first_sector, static_cast<int>(target / SECTOR_SIZE));
+    node->data_offset = static_cast<int>(target);
+    target += node->rounded_length;
+    ++placed;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int write_back(Context& ctx, int load_all_first, const DataSource* source) {
   const long entry_start = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE;
   const long data_start = entry_start + static_cast<long>(ctx.dir_sectors) * SECTOR_SIZE;
   // Overlapping entries made elsewhere can pack larger than the space they
   // seemed to use; refuse before the first write instead of wrapping a
   // 16-bit first sector or writing past the image.
-  if (packed_end(ctx, data_start) > ctx.image_size) return report_error(ERR_DISK_FULL);
+  const long data_end = packed_end(ctx, data_start);
+  if (data_end > ctx.image_size) return report_error(ERR_DISK_FULL);
+  std::vector<long> old_offsets;
+  int result = place_nodes(ctx, load_all_first, data_start, old_offsets);
+  if (result != 0) return result;
 
-  // The packed directory is assembled first and written in one piece, so
-  // the data that follows streams out without repositioning.
+  // The packed directory goes out in one piece, the data streams behind it.
   std::uint8_t* packed = ctx.work_buffer;
   std::memset(packed, EMPTY_ENTRY_FILL, static_cast<std::size_t>(ctx.dir_items) * DIR_ENTRY_SIZE);
-  long data_offset = data_start;
   int written = 0;
-  for (EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
-    if (node->deleted) continue;
-    if (written == ctx.dir_items) return report_error(ERR_DIRECTORY_FULL);
-    if (data_offset / SECTOR_SIZE > MAX_SECTOR_INDEX) return report_error(ERR_DISK_FULL);
-    set_u16(node->entry->first_sector, static_cast<int>(data_offset / SECTOR_SIZE));
-    std::memcpy(packed + written * DIR_ENTRY_SIZE, node->entry, DIR_ENTRY_SIZE);
-    node->data_offset = static_cast<int>(data_offset);
-    data_offset += node->rounded_length;
-    ++written;
+  for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (!node->deleted) std::memcpy(packed + DIR_ENTRY_SIZE * written++, node->entry, DIR_ENTRY_SIZE);
   }
-  int result = write_image_at(ctx, packed, entry_start, ctx.dir_items * DIR_ENTRY_SIZE);
-  for (EntryNode* node = ctx.entries_first; node != nullptr && result == 0; node = node->next) {
+  result = write_image_at(ctx, packed, entry_start, ctx.dir_items * DIR_ENTRY_SIZE);
+  std::size_t index = 0;
+  for (const EntryNode* node = ctx.entries_first; node != nullptr && result == 0; node = node->next) {
     if (node->deleted) continue;
-    result = write_image_at(ctx, node->data, node->data_offset, node->rounded_length);
+    const long old_offset = old_offsets[index++];
+    if (node->data != nullptr) {
+      result = write_image_at(ctx, node->data, node->data_offset, node->rounded_length);
+    } else if (source != nullptr && node->rounded_length > 0) {
+      result = read_from_source(ctx, *source, old_offset, node->rounded_length);
+      if (result == 0) result = write_image_at(ctx, ctx.work_buffer, node->data_offset, node->rounded_length);
+    }
   }
   if (result != 0) return result;
   std::memset(ctx.work_buffer, FREE_SECTOR_FILL, SECTOR_SIZE);
-  for (long d = data_offset; d < ctx.image_size; d += SECTOR_SIZE) {
+  for (long d = data_end; d < ctx.image_size; d += SECTOR_SIZE) {
     result = write_image_at(ctx, ctx.work_buffer, d, SECTOR_SIZE);
     if (result != 0) return result;
   }

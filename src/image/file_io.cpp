@@ -86,7 +86,7 @@ int close_image(Context& ctx) {
   return 0;
 }
 
-int read_image_at(Context& ctx, void* buffer, long offset, int length) {
+int check_image_range(Context& ctx, long offset, int length) {
   if (ctx.image_length < 0) {
     const long size = measure_length(ctx.image);
     forget_position(ctx);
@@ -97,6 +97,12 @@ int read_image_at(Context& ctx, void* buffer, long offset, int length) {
   if (ctx.image_length <= offset || ctx.image_length < offset + length) {
     return report_error(ERR_READ_BEYOND_END, ctx.image_name);
   }
+  return 0;
+}
+
+int read_image_at(Context& ctx, void* buffer, long offset, int length) {
+  const int result = check_image_range(ctx, offset, length);
+  if (result != 0) return result;
   // The stream needs a positioning call between a write and a read.
   if (ctx.image_position != offset || ctx.image_last_op == StreamOp::write) {
     if (std::fseek(ctx.image, offset, SEEK_SET) != 0) {

@@ -32,6 +32,8 @@ bool close_written(FileGuard& file);
 int open_image(Context& ctx, int recreate);
 int close_image(Context& ctx);
 int read_image_at(Context& ctx, void* buffer, long offset, int length);
+// The range test of read_image_at alone: 0 when the image holds the range.
+int check_image_range(Context& ctx, long offset, int length);
 int write_image_at(Context& ctx, const void* buffer, long offset, int length);
 // Pushes buffered image writes to the file; ERR_WRITE when that fails.
 int flush_image(Context& ctx);

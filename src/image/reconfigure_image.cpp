@@ -32,8 +32,25 @@ bool content_fits(const Context& ctx, int boot_length) {
   return packed_end(ctx, boot_length + new_directory) <= ctx.image_size_opt;
 }
 
+// Every file's data must be readable before the image is given up.
+int check_all_data(Context& ctx) {
+  for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    const int result = check_image_range(ctx, node->data_offset, node->rounded_length);
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+// Moves the image aside as the temporary copy. A rename keeps the old bytes
+// without copying them; where it cannot, the image is copied.
+int set_image_aside(Context& ctx, const char* temporary) {
+  if (remove_denied(temporary)) return report_error(ERR_ACCESS_WRITE, temporary);
+  if (std::rename(ctx.image_name, temporary) == 0) return 0;
+  return copy_host_file(temporary, ctx.image_name);
+}
+
 int rebuild(Context& ctx, int boot_length) {
-  int result = load_all_data(ctx);
+  int result = check_all_data(ctx);
   if (result != 0) return result;
   const std::string temporary = std::string(ctx.image_name) + ".tmp";
   PathField temporary_name{};
@@ -41,9 +58,13 @@ int rebuild(Context& ctx, int boot_length) {
     return report_error(ERR_OPEN_WRITE, temporary.c_str());
   }
   close_image(ctx);
-  result = copy_host_file(temporary_name.data(), ctx.image_name);
+  result = set_image_aside(ctx, temporary_name.data());
   if (result != 0) return result;
   // From here the temporary copy is the only full copy of the old image.
+  BufferedFile old_image;
+  if (!open_buffered(old_image, temporary_name.data(), "rb")) {
+    return report_error(ERR_OPEN_READ, temporary_name.data());
+  }
   result = open_image(ctx, 1);
   if (result != 0) return result;
   ctx.boot_size = boot_length;
@@ -52,8 +73,10 @@ int rebuild(Context& ctx, int boot_length) {
   ctx.image_size = ctx.image_size_opt;
   ctx.dir_sectors = ctx.dir_items / ENTRIES_PER_SECTOR;
   result = write_boot_area(ctx);
-  if (result == 0) result = write_back(ctx, 0);
+  const DataSource source{old_image.file.get(), temporary_name.data()};
+  if (result == 0) result = write_back(ctx, 0, &source);
   if (result != 0) return result;
+  old_image.file.reset();
 
   const int directory_bytes = ctx.dir_items * DIR_ENTRY_SIZE;
   const int capacity = ctx.image_size_opt - (directory_bytes + boot_length);
