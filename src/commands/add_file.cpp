@@ -144,7 +144,7 @@ int add_complex_file(Context& ctx) {
 int add_file_list(Context& ctx) {
   std::printf("Adding files from list stored in file: %s\n", ctx.source_path.data());
   FileGuard list(std::fopen(ctx.source_path.data(), "rt"));
-  if (!list) return report_error(ERR_OPEN_READ, ctx.source_path.data());
+  if (!list || is_directory(list.get())) return report_error(ERR_OPEN_READ, ctx.source_path.data());
   std::array<char, PATH_FIELD_SIZE> line{};
   for (;;) {
     std::printf("\n");

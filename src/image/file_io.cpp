@@ -1,5 +1,6 @@
 #include "image/file_io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -31,7 +32,26 @@ long measure_length(std::FILE* file) {
   return size < 0 ? -1 : size;
 }
 
+// Moves the image stream to `offset`. Buffered writes are pushed out first:
+// their failure is a failed write, not a failed positioning.
+int reposition(Context& ctx, long offset, int seek_error) {
+  if (ctx.image_last_op == StreamOp::write && std::fflush(ctx.image) != 0) {
+    forget_position(ctx);
+    return report_error(ERR_WRITE, ctx.image_name);
+  }
+  if (std::fseek(ctx.image, offset, SEEK_SET) != 0) {
+    forget_position(ctx);
+    return report_error(seek_error, ctx.image_name);
+  }
+  return 0;
+}
+
 }  // namespace
+
+bool is_directory(std::FILE* file) {
+  struct stat status {};
+  return ::fstat(::fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
+}
 
 bool open_buffered(BufferedFile& stream, const char* name, const char* mode) {
   stream.file.reset(std::fopen(name, mode));
@@ -53,7 +73,8 @@ bool remove_denied(const char* name) {
   if (::access(name, F_OK) == 0 && ::access(name, W_OK) != 0 && errno_means_denied(errno)) {
     return true;
   }
-  if (std::remove(name) == 0) return false;
+  // unlink, not remove: an empty directory of that name is no file to replace.
+  if (::unlink(name) == 0) return false;
   return errno_means_denied(errno);
 }
 
@@ -105,10 +126,8 @@ int read_image_at(Context& ctx, void* buffer, long offset, int length) {
   if (result != 0) return result;
   // The stream needs a positioning call between a write and a read.
   if (ctx.image_position != offset || ctx.image_last_op == StreamOp::write) {
-    if (std::fseek(ctx.image, offset, SEEK_SET) != 0) {
-      forget_position(ctx);
-      return report_error(ERR_ACCESS_READ, ctx.image_name);
-    }
+    const int moved = reposition(ctx, offset, ERR_ACCESS_READ);
+    if (moved != 0) return moved;
   }
   ctx.image_last_op = StreamOp::read;
   if (std::fread(buffer, 1, static_cast<std::size_t>(length), ctx.image) !=
@@ -123,10 +142,8 @@ int read_image_at(Context& ctx, void* buffer, long offset, int length) {
 int write_image_at(Context& ctx, const void* buffer, long offset, int length) {
   if (length <= 0) return 0;
   if (ctx.image_position != offset || ctx.image_last_op == StreamOp::read) {
-    if (std::fseek(ctx.image, offset, SEEK_SET) != 0) {
-      forget_position(ctx);
-      return report_error(ERR_ACCESS_WRITE, ctx.image_name);
-    }
+    const int moved = reposition(ctx, offset, ERR_ACCESS_WRITE);
+    if (moved != 0) return moved;
   }
   ctx.image_last_op = StreamOp::write;
   if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), ctx.image) !=
@@ -152,7 +169,8 @@ int flush_image(Context& ctx) {
 
 int read_host_file(const char* name, std::uint8_t* buffer, int max) {
   FileGuard file(std::fopen(name, "rb"));
-  if (!file) return report_error(ERR_OPEN_READ, name);
+  // A directory opens for reading here, but is no file to read.
+  if (!file || is_directory(file.get())) return report_error(ERR_OPEN_READ, name);
   const long size = measure_length(file.get());
   if (size == -2) return report_error(ERR_ACCESS_READ, name);
   if (size < 0) return report_error(ERR_FILE_LENGTH, name);

@@ -25,6 +25,9 @@ struct BufferedFile {
 };
 bool open_buffered(BufferedFile& stream, const char* name, const char* mode);
 
+// Directories open for reading on this host, but are no files to read.
+bool is_directory(std::FILE* file);
+
 // Closes a file that was written; false when buffered data could not be
 // stored (the error shows only at flush or close).
 bool close_written(FileGuard& file);
