@@ -20,13 +20,20 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 runs=${BENCH_RUNS:-50}
-# Mean wall time of a command over $runs runs, in milliseconds.
+# Mean wall time of a command over $runs runs, in milliseconds; with
+# "--prepare CMD" that command runs before each timed run, untimed.
 mean_ms() {
-  local start end
-  start=$(date +%s%N)
-  for _ in $(seq $runs); do "$@" >/dev/null 2>&1; done
-  end=$(date +%s%N)
-  awk -v t=$((end - start)) -v n=$runs 'BEGIN { printf "%.2f", t / n / 1e6 }'
+  local prepare=""
+  if [ "$1" = --prepare ]; then prepare=$2; shift 2; fi
+  local total=0 start end
+  for _ in $(seq $runs); do
+    [ -z "$prepare" ] || eval "$prepare"
+    start=${EPOCHREALTIME/./}
+    "$@" >/dev/null 2>&1
+    end=${EPOCHREALTIME/./}
+    total=$((total + end - start))
+  done
+  awk -v t=$total -v n=$runs 'BEGIN { printf "%.2f", t / n / 1e3 }'
 }
 # write + pwrite64 + lseek calls of one run.
 io_calls() {
@@ -44,23 +51,28 @@ row() { printf '%-44s %12s\n' "$1" "$2"; }
 "$vem" big.vem -ic -is 8192 -id 256 >/dev/null
 row "command (8192 kB image)" "value"
 row "-ic: write+pwrite64+lseek calls" "$(io_calls "$vem" big.vem -ic -is 8192 -id 256)"
-row "-ic: mean ms" "$(mean_ms "$vem" big.vem -ic -is 8192 -id 256)"
-row "cp of the image: mean ms" "$(mean_ms cp big.vem copy.vem)"
+ic_ms=$(mean_ms "$vem" big.vem -ic -is 8192 -id 256)
+empty_cp_ms=$(mean_ms cp big.vem copy.vem)
+row "-ic: mean ms" "$ic_ms"
+row "cp of the image: mean ms" "$empty_cp_ms"
+row "  ratio to cp" "$(awk -v a="$ic_ms" -v b="$empty_cp_ms" 'BEGIN { printf "%.2f", a / b }')"
 
 # An image of about 150 files for the rebuild and the add.
 head -c 40000 /dev/urandom > file.bin
 for i in $(seq 1 150); do "$vem" big.vem -fa file.bin -fn "F$i.B" >/dev/null; done
 cp big.vem full.vem
-row "-ir rebuild (150 files): io calls" "$(io_calls "$vem" big.vem -ir -is 8192 -id 252)"
-cp full.vem big.vem
-row "-ir rebuild (150 files): mean ms" "$(mean_ms sh -c "cp full.vem big.vem && \"$vem\" big.vem -ir -is 8192 -id 252")"
-row "  (of which cp to restore: mean ms)" "$(mean_ms cp full.vem big.vem)"
+cp_ms=$(mean_ms cp full.vem copy.vem)
+row "cp of the 150-file image: mean ms" "$cp_ms"
+row "-ir rebuild (150 files): io calls" "$(cp full.vem big.vem && io_calls "$vem" big.vem -ir -is 8192 -id 252)"
+ir_ms=$(mean_ms --prepare "cp full.vem big.vem" "$vem" big.vem -ir -is 8192 -id 252)
+row "-ir rebuild (150 files): mean ms" "$ir_ms"
+row "  ratio to cp" "$(awk -v a="$ir_ms" -v b="$cp_ms" 'BEGIN { printf "%.2f", a / b }')"
 
 head -c 65535 /dev/urandom > add.bin
-cp full.vem big.vem
-row "-fa 65535 bytes (150 files): io calls" "$(io_calls "$vem" big.vem -fa add.bin)"
-row "-fa 65535 bytes (150 files): mean ms" "$(mean_ms sh -c "cp full.vem big.vem && \"$vem\" big.vem -fa add.bin")"
-row "  (of which cp to restore: mean ms)" "$(mean_ms cp full.vem big.vem)"
+row "-fa 65535 bytes (150 files): io calls" "$(cp full.vem big.vem && io_calls "$vem" big.vem -fa add.bin)"
+fa_ms=$(mean_ms --prepare "cp full.vem big.vem" "$vem" big.vem -fa add.bin)
+row "-fa 65535 bytes (150 files): mean ms" "$fa_ms"
+row "  ratio to cp" "$(awk -v a="$fa_ms" -v b="$cp_ms" 'BEGIN { printf "%.2f", a / b }')"
 row "peak kB, -fa into 8192 kB image" "$(cp full.vem big.vem && peak_kb "$vem" big.vem -fa add.bin)"
 row "peak kB, -ir rebuild 8192 kB image" "$(cp full.vem big.vem && peak_kb "$vem" big.vem -ir -is 8192 -id 252)"
 row "peak kB, -c of 8192 kB image" "$(peak_kb "$vem" full.vem -c)"

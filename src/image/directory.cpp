@@ -104,13 +104,18 @@ long packed_end(const Context& ctx, long first_data_offset) {
 
 namespace {
 
-// Reads the data of a node that lies in the old image into the work buffer.
-int read_from_source(Context& ctx, const DataSource& source, long offset, int length) {
-  if (std::fseek(source.file, offset, SEEK_SET) != 0) return report_error(ERR_ACCESS_READ, source.name);
+// Reads the data of a node that lies in the old image into the work buffer;
+// `position` follows the stream, so packed files are read without seeking.
+int read_from_source(Context& ctx, const DataSource& source, long& position, long offset, int length) {
+  if (position != offset && std::fseek(source.file, offset, SEEK_SET) != 0) {
+    return report_error(ERR_ACCESS_READ, source.name);
+  }
+  position = -1;
   if (std::fread(ctx.work_buffer, 1, static_cast<std::size_t>(length), source.file) !=
       static_cast<std::size_t>(length)) {
     return report_error(ERR_READ, source.name);
   }
+  position = offset + length;
   return 0;
 }
 
@@ -163,13 +168,14 @@ int write_back(Context& ctx, int load_all_first, const DataSource* source) {
   }
   result = write_image_at(ctx, packed, entry_start, ctx.dir_items * DIR_ENTRY_SIZE);
   std::size_t index = 0;
+  long source_position = -1;
   for (const EntryNode* node = ctx.entries_first; node != nullptr && result == 0; node = node->next) {
     if (node->deleted) continue;
     const long old_offset = old_offsets[index++];
     if (node->data != nullptr) {
       result = write_image_at(ctx, node->data, node->data_offset, node->rounded_length);
     } else if (source != nullptr && node->rounded_length > 0) {
-      result = read_from_source(ctx, *source, old_offset, node->rounded_length);
+      result = read_from_source(ctx, *source, source_position, old_offset, node->rounded_length);
       if (result == 0) result = write_image_at(ctx, ctx.work_buffer, node->data_offset, node->rounded_length);
     }
   }

@@ -53,12 +53,12 @@ bool is_directory(std::FILE* file) {
   return ::fstat(::fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool open_buffered(BufferedFile& stream, const char* name, const char* mode) {
+bool open_buffered(BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
   stream.file.reset(std::fopen(name, mode));
   if (!stream.file) return false;
-  stream.buffer.resize(STREAM_BUFFER_SIZE);
-  std::setvbuf(stream.file.get(), stream.buffer.data(), _IOFBF, stream.buffer.size());
-  return true;
+  stream.buffer.resize(buffer_size);
+  if (buffer_size == 0) return std::setvbuf(stream.file.get(), nullptr, _IONBF, 0) == 0;
+  return std::setvbuf(stream.file.get(), stream.buffer.data(), _IOFBF, stream.buffer.size()) == 0;
 }
 
 bool close_written(FileGuard& file) {

@@ -9,8 +9,9 @@
 
 #include "cli/context.h"
 
-// Stream buffers large enough that rewriting an image takes few system calls.
-constexpr std::size_t STREAM_BUFFER_SIZE = 1 << 18;
+// Stream buffers large enough that rewriting an image takes few system calls
+// (128 writes for the largest image), small enough to cost little to set up.
+constexpr std::size_t STREAM_BUFFER_SIZE = 1 << 16;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -23,7 +24,10 @@ struct BufferedFile {
   std::vector<char> buffer;
   FileGuard file;
 };
-bool open_buffered(BufferedFile& stream, const char* name, const char* mode);
+// Opens a host file with a buffer of `buffer_size` bytes (0: unbuffered, for
+// reads that go straight into a buffer of the caller's).
+bool open_buffered(BufferedFile& stream, const char* name, const char* mode,
+                   std::size_t buffer_size = STREAM_BUFFER_SIZE);
 
 // Directories open for reading on this host, but are no files to read.
 bool is_directory(std::FILE* file);

@@ -62,7 +62,7 @@ int rebuild(Context& ctx, int boot_length) {
   if (result != 0) return result;
   // From here the temporary copy is the only full copy of the old image.
   BufferedFile old_image;
-  if (!open_buffered(old_image, temporary_name.data(), "rb")) {
+  if (!open_buffered(old_image, temporary_name.data(), "rb", 0)) {
     return report_error(ERR_OPEN_READ, temporary_name.data());
   }
   result = open_image(ctx, 1);
