@@ -67,7 +67,10 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
     if (result != 0) return result;
     const std::string path = host_path_for(ctx, name.data());
     PathField host_path{};
-    if (!copy_path(host_path, path.c_str())) return report_error(ERR_OPEN_WRITE, path.c_str());
+    // Neither a path too long for the field nor the image itself is written.
+    if (!copy_path(host_path, path.c_str()) || is_open_image(ctx, path.c_str())) {
+      return report_error(ERR_OPEN_WRITE, path.c_str());
+    }
     result = write_extracted(host_path.data(), node->data, get_u16(node->entry->length));
     if (result != 0) return result;
     if (list != nullptr && std::fprintf(list, "./%s\n", name.data()) < 0) {
@@ -88,7 +91,8 @@ int extract_files(Context& ctx) {
   std::printf("Target path: %s\n", ctx.source_path.data());
   FileGuard list;
   if (ctx.list_path[0] != '\0') {
-    list.reset(std::fopen(ctx.list_path.data(), "wt"));
+    // Opening the list empties it: it must not be the image being read.
+    if (!is_open_image(ctx, ctx.list_path.data())) list.reset(std::fopen(ctx.list_path.data(), "wt"));
     if (!list) return report_error(ERR_OPEN_WRITE, ctx.list_path.data());
     std::printf("List file: %s\n", ctx.list_path.data());
   }

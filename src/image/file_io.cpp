@@ -53,6 +53,13 @@ bool is_directory(std::FILE* file) {
   return ::fstat(::fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool is_open_image(const Context& ctx, const char* path) {
+  struct stat image {};
+  struct stat other {};
+  return ctx.image != nullptr && ::fstat(::fileno(ctx.image), &image) == 0 && ::stat(path, &other) == 0 &&
+         image.st_dev == other.st_dev && image.st_ino == other.st_ino;
+}
+
 bool open_buffered(BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
   stream.file.reset(std::fopen(name, mode));
   if (!stream.file) return false;

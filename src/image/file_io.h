@@ -32,6 +32,9 @@ bool open_buffered(BufferedFile& stream, const char* name, const char* mode,
 // Directories open for reading on this host, but are no files to read.
 bool is_directory(std::FILE* file);
 
+// Does `path` name the open image itself (under any name)?
+bool is_open_image(const Context& ctx, const char* path);
+
 // Closes a file that was written; false when buffered data could not be
 // stored (the error shows only at flush or close).
 bool close_written(FileGuard& file);

@@ -370,3 +370,17 @@ TEST_F(FileTest, ImagesMadeElsewhereStayUnchanged) {
     EXPECT_EQ(expect_unchanged(with({"img.vem"}, c.args), c.error, c.status).out, out_with_banner(c.out));
   }
 }
+
+// Extraction never overwrites the image it reads, as a file or as the list.
+TEST_F(FileExtractTest, TheImageItselfIsNeverOverwritten) {
+  create_image("X.V");
+  write_file("x.bin", "data");
+  ASSERT_EQ(run({"X.V", "-fa", "x.bin", "-fn", "X.V"}).status, 0);
+  const Bytes before = read_file("X.V");
+  for (const Args& args : {Args{"X.V", "-fx", "*"}, Args{"X.V", "-fx", "q*", "-cfnl", "X.V"}}) {
+    const RunResult result = run(args);
+    EXPECT_EQ(result.err, err_line("Can't open file './X.V' for writing!"));
+    EXPECT_EQ(result.status, 12);
+    EXPECT_EQ(read_file("X.V"), before);
+  }
+}
