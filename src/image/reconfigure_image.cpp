@@ -63,6 +63,7 @@ int rebuild(Context& ctx, int boot_length) {
   // From here the temporary copy is the only full copy of the old image.
   BufferedFile old_image;
   if (!open_buffered(old_image, temporary_name.data(), "rb", 0)) {
+    std::rename(temporary_name.data(), ctx.image_name);  // nothing was changed yet: put it back
     return report_error(ERR_OPEN_READ, temporary_name.data());
   }
   result = open_image(ctx, 1);
