@@ -2,12 +2,9 @@
 #include <cstdint>
 
 #include "cli/options.h"
+#include "names/complex_name.h"
 
 namespace {
-
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 int digit_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -20,7 +17,7 @@ int digit_value(char c) {
 
 int parse_number(const char* text) {
   const char* p = text;
-  while (is_space(*p)) ++p;
+  while (is_white_space(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') {
     negative = *p == '-';

@@ -17,8 +17,7 @@ constexpr int UNPACK_ROUTINE_MAX = 256;
 constexpr int LIST_PIECE = 254;  // longer list lines are taken in pieces
 
 void fill_new_entry(const Context& ctx, DirEntry& entry, int total) {
-  entry.type = static_cast<std::uint8_t>(ctx.name.padded[8]);
-  for (std::size_t i = 0; i < entry.name.size(); ++i) entry.name[i] = static_cast<std::uint8_t>(ctx.name.padded[i]);
+  store_name(entry, ctx.name);
   for (std::size_t i = 0; i < entry.long_name.size(); ++i) {
     entry.long_name[i] = static_cast<std::uint8_t>(ctx.long_name[i]);
   }
@@ -76,8 +75,7 @@ bool beside_boot_file(const Context& ctx, const char* file_name, PathField& out)
 
 int add_file(Context& ctx) {
   if (slot_given(ctx.new_name)) ctx.name = ctx.new_name;
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
   std::printf(ctx.cmd_fr ? "Replacing file: %s\n" : "Adding file: %s\n", ctx.name.display.data());
 

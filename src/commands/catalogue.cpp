@@ -4,7 +4,6 @@
 #include "cli/pager.h"
 #include "commands/commands.h"
 #include "image/directory.h"
-#include "image/file_io.h"
 #include "image/image_commands.h"
 #include "names/name81.h"
 
@@ -32,8 +31,7 @@ void print_row(int slot, const DirEntry& entry) {
 }  // namespace
 
 int show_catalogue(Context& ctx) {
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
 
   std::array<int, DIRECTORY_AREA_SIZE / DIR_ENTRY_SIZE> selection{};

@@ -4,6 +4,7 @@
 #include "commands/commands.h"
 #include "image/directory.h"
 #include "image/file_io.h"
+#include "names/name81.h"
 
 namespace {
 
@@ -22,8 +23,7 @@ void print_attributes(int attributes) {
 }  // namespace
 
 int change_file(Context& ctx) {
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
   std::printf("Changing parameters for file: %s\n", ctx.name.display.data());
 
@@ -38,8 +38,7 @@ int change_file(Context& ctx) {
     ctx.entries_cursor = nullptr;
     // The file itself matches too: renaming a file to its own name is refused.
     if (next_matching_node(ctx, 0) != nullptr) return report_error(ERR_FILE_EXISTS, ctx.name.display.data());
-    for (std::size_t i = 0; i < entry.name.size(); ++i) entry.name[i] = static_cast<std::uint8_t>(ctx.name.padded[i]);
-    entry.type = static_cast<std::uint8_t>(ctx.name.padded[8]);
+    store_name(entry, ctx.name);
   }
   if (ctx.long_name[0] != '\0') {
     std::printf("New long name: %s\n", ctx.long_name.data());

@@ -3,12 +3,10 @@
 
 #include "commands/commands.h"
 #include "image/directory.h"
-#include "image/file_io.h"
 #include "names/complex_name.h"
 
 int delete_files(Context& ctx) {
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
   std::printf("Delete files by mask: %s\n\n", ctx.name.display.data());
 

@@ -84,8 +84,7 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
 }  // namespace
 
 int extract_files(Context& ctx) {
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
   std::printf("Extracting files by mask: %s\n", ctx.name.display.data());
   std::printf("Target path: %s\n", ctx.source_path.data());

@@ -64,6 +64,11 @@ int load_directory(Context& ctx) {
   return 0;
 }
 
+int open_and_load(Context& ctx) {
+  const int result = open_image(ctx, 0);
+  return result != 0 ? result : load_directory(ctx);
+}
+
 int append_node(Context& ctx, DirEntry* entry) {
   EntryNode* node = nullptr;
   if (alloc_zeroed(node) != 0) return ERR_OUT_OF_MEMORY;

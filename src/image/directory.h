@@ -13,6 +13,9 @@ int check_boot(Context& ctx, int from_image);
 // Reads the header, checks it, sets the geometry and builds the entry list.
 int load_directory(Context& ctx);
 
+// How every command on an existing image starts: open_image, load_directory.
+int open_and_load(Context& ctx);
+
 int append_node(Context& ctx, DirEntry* entry);
 int load_node_data(Context& ctx, EntryNode* node, int from_work_buffer);
 

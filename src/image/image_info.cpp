@@ -1,13 +1,11 @@
 #include <cstdio>
 
 #include "image/directory.h"
-#include "image/file_io.h"
 #include "image/image_commands.h"
 
 int show_image_info(Context& ctx) {
   std::printf("VEM image info: %s\n", ctx.image_name);
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
   const int directory_bytes = ctx.dir_items * DIR_ENTRY_SIZE;
   const int capacity = ctx.image_size - ctx.boot_size - directory_bytes;

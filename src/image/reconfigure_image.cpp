@@ -93,8 +93,7 @@ int rebuild(Context& ctx, int boot_length) {
 
 int reconfigure_image(Context& ctx) {
   std::printf("Reconfiguring VEM image: %s\n", ctx.image_name);
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
   const bool same_geometry = ctx.dir_items_opt == ctx.dir_items && ctx.image_size_opt == ctx.image_size;
   if (!ctx.boot_file_given && same_geometry) {

@@ -4,7 +4,6 @@
 
 #include "cli/errors.h"
 #include "image/directory.h"
-#include "image/file_io.h"
 #include "loader/loader.h"
 #include "loader/loader_layout.h"
 #include "names/complex_name.h"
@@ -26,8 +25,7 @@ bool is_standard_loader(const DirEntry& entry, const std::uint8_t* data) {
 }  // namespace
 
 int show_loader_info(Context& ctx) {
-  int result = open_image(ctx, 0);
-  if (result == 0) result = load_directory(ctx);
+  int result = open_and_load(ctx);
   if (result != 0) return result;
   std::printf("Loader file info: %s\n", ctx.name.display.data());
   ctx.entries_cursor = nullptr;

@@ -12,10 +12,6 @@ namespace {
 
 constexpr std::size_t WORK_COPY_SIZE = 256;
 
-bool is_white(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -71,6 +67,10 @@ bool parse_fields(DirEntry& entry, char* work) {
 
 }  // namespace
 
+bool is_white_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 bool is_special_char(int c, bool with_separators) {
   switch (static_cast<char>(c)) {
     case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
@@ -117,9 +117,9 @@ bool decode_field(char* out, std::size_t max, const char* text) {
 
 char* trim(char* text) {
   std::size_t length = std::strlen(text);
-  while (length > 0 && is_white(text[length - 1])) text[--length] = '\0';
+  while (length > 0 && is_white_space(text[length - 1])) text[--length] = '\0';
   std::size_t start = 0;
-  while (is_white(text[start])) ++start;
+  while (is_white_space(text[start])) ++start;
   if (start > 0) std::memmove(text, text + start, length - start + 1);
   return text;
 }

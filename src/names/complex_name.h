@@ -28,5 +28,8 @@ char* escape_char(int c, char* out);
 // terminator). False on a bad escape or when text is left over.
 bool decode_field(char* out, std::size_t max, const char* text);
 
+// Blank, tab, line feed, vertical tab, form feed, carriage return.
+bool is_white_space(char c);
+
 // Removes trailing, then leading white space in place; returns `text`.
 char* trim(char* text);

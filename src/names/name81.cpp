@@ -119,6 +119,11 @@ int parse_host_path(Context& ctx, PathField& dest, const char* text, const char*
   return set_main_name(ctx, candidate.c_str(), option, wildcards);
 }
 
+void store_name(DirEntry& entry, const NameSlot& slot) {
+  for (std::size_t i = 0; i < entry.name.size(); ++i) entry.name[i] = static_cast<std::uint8_t>(slot.padded[i]);
+  entry.type = static_cast<std::uint8_t>(slot.padded[8]);
+}
+
 bool entry_matches(const Context& ctx, const DirEntry& entry, int mask_mode) {
   if (!entry_in_use(entry)) return false;
   const auto& form = ctx.name.padded;

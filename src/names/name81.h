@@ -18,6 +18,9 @@ int set_main_name(Context& ctx, const char* text, const char* option, int wildca
 int parse_host_path(Context& ctx, PathField& dest, const char* text, const char* option,
                     int wildcards, int whole_path, int derive);
 
+// Puts the 8.1 form of `slot` into the name and type of a directory entry.
+void store_name(DirEntry& entry, const NameSlot& slot);
+
 // Does `entry` match ctx.name (as a mask when mask_mode is set)?
 bool entry_matches(const Context& ctx, const DirEntry& entry, int mask_mode);
 
