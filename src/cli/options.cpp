@@ -25,7 +25,7 @@ enum OptionBit : unsigned {
 
 using Handler = int (*)(Context& ctx, char** values, const char* option);
 
-struct OptionSpec {
+struct OptionRule {
   const char* text;
   int values;
   Handler apply;
@@ -88,7 +88,7 @@ int store_monitor(Context& ctx, char** values, const char* option) {
 }
 
 // Every option but -c, whose value is optional (parse_options takes it).
-const std::array<OptionSpec, 26> OPTIONS = {{
+const std::array<OptionRule, 26> OPTIONS = {{
     {"-ic", 0, [](Context& ctx, char**, const char*) { ctx.cmd_ic = 1; return 0; }},
     {"-ir", 0, [](Context& ctx, char**, const char*) { ctx.cmd_ir = 1; return 0; }},
     {"-ii", 0, [](Context& ctx, char**, const char*) { ctx.cmd_ii = 1; return 0; }},
@@ -166,7 +166,7 @@ const std::array<OptionSpec, 26> OPTIONS = {{
      }},
 }};
 
-struct CommandSpec {
+struct CommandRule {
   const char* text;
   int Context::*flag;
   unsigned admitted;
@@ -175,7 +175,7 @@ struct CommandSpec {
 
 // Options each command admits; -fn is not tested for -fr and -ml, which fill
 // new_name themselves.
-constexpr std::array<CommandSpec, 13> COMMANDS = {{
+constexpr std::array<CommandRule, 13> COMMANDS = {{
     {"-c", &Context::cmd_c, 0, 0},
     {"-ic", &Context::cmd_ic, OPT_IB | OPT_IS | OPT_ID, 0},
     {"-ir", &Context::cmd_ir, OPT_IB | OPT_IS | OPT_ID, OPT_IB | OPT_IS | OPT_ID},
@@ -214,12 +214,12 @@ unsigned given_options(const Context& ctx) {
 
 int check_combination(const Context& ctx) {
   std::string listed;
-  const CommandSpec* command = nullptr;
-  for (const CommandSpec& spec : COMMANDS) {
-    if (ctx.*spec.flag) {
-      listed += spec.text;
+  const CommandRule* command = nullptr;
+  for (const CommandRule& rule : COMMANDS) {
+    if (ctx.*rule.flag) {
+      listed += rule.text;
       listed += ' ';
-      command = &spec;
+      command = &rule;
     }
   }
   if (command == nullptr) return 0;
@@ -304,9 +304,9 @@ int parse_options(int argc, char** argv, Context*& ctx_slot) {
       i += i + 1 < argc ? 2 : 1;
       continue;
     }
-    const OptionSpec* option = nullptr;
-    for (const OptionSpec& spec : OPTIONS) {
-      if (std::strcmp(argument, spec.text) == 0) option = &spec;
+    const OptionRule* option = nullptr;
+    for (const OptionRule& rule : OPTIONS) {
+      if (std::strcmp(argument, rule.text) == 0) option = &rule;
     }
     if (option == nullptr) return report_error(ERR_UNKNOWN_OPTION, argument);
     if (argc - i - 1 < option->values) return report_error(ERR_MISSING_VALUE, option->text);
