@@ -4,19 +4,7 @@ using CliTest = E2eTest;
 
 namespace {
 
-using Args = std::vector<std::string>;
-
-Args image_and(const Args& options) {
-  Args args = {"img.vem"};
-  args.insert(args.end(), options.begin(), options.end());
-  return args;
-}
-
-void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status) {
-  EXPECT_EQ(result.out, out_with_banner(out));
-  EXPECT_EQ(result.err, err.empty() ? "" : err_line(err));
-  EXPECT_EQ(result.status, status);
-}
+Args image_and(const Args& options) { return Args{"img.vem"} + options; }
 
 const std::string PAGER = "\nPress ENTER ...\n";
 const std::string FORM = "  vemtool imgname.vem ";

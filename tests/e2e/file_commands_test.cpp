@@ -5,7 +5,6 @@
 
 namespace {
 
-using Args = std::vector<std::string>;
 using Slots = std::vector<std::pair<int, Bytes>>;
 const Bytes FREE_SLOT(32, static_cast<char>(0xE5));
 const std::string NO_LONG_NAME(16, ' ');

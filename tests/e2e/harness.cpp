@@ -139,6 +139,30 @@ void E2eTest::create_image(const std::string& image, int size_kb, int dir_items,
   ASSERT_EQ(result.status, 0) << result.err;
 }
 
+RunOptions unprivileged() {
+  RunOptions options;
+  options.unprivileged = true;
+  return options;
+}
+
+RunOptions size_limited(long bytes) {
+  RunOptions options;
+  options.file_size_limit = bytes;
+  return options;
+}
+
+RunOptions invoked_as(const std::string& argv0) {
+  RunOptions options;
+  options.argv0 = argv0;
+  return options;
+}
+
+void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status) {
+  EXPECT_EQ(result.out, out_with_banner(out));
+  EXPECT_EQ(result.err, err.empty() ? "" : err_line(err));
+  EXPECT_EQ(result.status, status);
+}
+
 std::string out_with_banner(const std::string& text) { return std::string(BANNER_TEXT) + text; }
 
 std::string err_line(const std::string& message) { return message + "\n\n"; }

@@ -9,6 +9,12 @@
 #include <vector>
 
 using Bytes = std::string;  // file contents, byte for byte
+using Args = std::vector<std::string>;
+
+inline Args operator+(Args head, const Args& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
 
 struct RunOptions {
   std::string input;         // standard input (empty: /dev/null)
@@ -22,6 +28,14 @@ struct RunResult {
   std::string out;
   std::string err;
 };
+
+RunOptions unprivileged();
+RunOptions size_limited(long bytes);
+RunOptions invoked_as(const std::string& argv0);
+
+// Checks a whole run: standard output after the banner, the error message
+// (empty: none) and the exit status.
+void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status);
 
 class E2eTest : public ::testing::Test {
  protected:

@@ -6,24 +6,11 @@ using ImageTest = E2eTest;
 
 namespace {
 
-using Args = std::vector<std::string>;
-
-Args operator+(Args head, const Args& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
 RunOptions as(bool unprivileged, long file_size_limit = -1) {
   RunOptions options;
   options.unprivileged = unprivileged;
   options.file_size_limit = file_size_limit;
   return options;
-}
-
-void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status) {
-  EXPECT_EQ(result.out, out_with_banner(out));
-  EXPECT_EQ(result.err, err.empty() ? "" : err_line(err));
-  EXPECT_EQ(result.status, status);
 }
 
 // Images are compared without dumping megabytes: sizes and the first differing offset.

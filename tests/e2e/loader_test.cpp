@@ -9,7 +9,6 @@
 
 namespace {
 
-using Args = std::vector<std::string>;
 using Outcome = std::tuple<std::string, std::string, int>;  // standard output, standard error, exit status
 
 Outcome outcome(const RunResult& result) { return {result.out, result.err, result.status}; }
