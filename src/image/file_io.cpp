@@ -54,10 +54,9 @@ bool is_directory(std::FILE* file) {
 }
 
 bool is_open_image(const Context& ctx, const char* path) {
-  struct stat image {};
   struct stat other {};
-  return ctx.image != nullptr && ::fstat(::fileno(ctx.image), &image) == 0 && ::stat(path, &other) == 0 &&
-         image.st_dev == other.st_dev && image.st_ino == other.st_ino;
+  return ctx.image != nullptr && ::stat(path, &other) == 0 && other.st_dev == ctx.image_device &&
+         other.st_ino == ctx.image_inode;
 }
 
 bool open_buffered(BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
@@ -98,6 +97,10 @@ int open_image(Context& ctx, int recreate) {
   if (alloc_zeroed(ctx.image_stream_buffer, STREAM_BUFFER_SIZE) != 0) return ERR_OUT_OF_MEMORY;
   std::setvbuf(ctx.image, reinterpret_cast<char*>(ctx.image_stream_buffer), _IOFBF,
                STREAM_BUFFER_SIZE);
+  struct stat identity {};  // stays zero, matching no file, if it cannot be told
+  ::fstat(::fileno(ctx.image), &identity);
+  ctx.image_device = identity.st_dev;
+  ctx.image_inode = identity.st_ino;
   ctx.image_length = -1;
   ctx.image_position = 0;
   ctx.image_last_op = StreamOp::none;
