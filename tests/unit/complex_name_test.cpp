@@ -21,6 +21,7 @@ static DirEntry game(int start, int attributes) { return entry_of("GAME", "", st
 // PARSE: text to entry (left zeroed when refused); BUILD: entry to complex name; BOTH; DISPLAY: entry to display name.
 enum Way { PARSE = 1, BUILD = 2, BOTH = 3, DISPLAY = 4 };
 struct ComplexCase { const char *id, *text; int code; DirEntry entry = {}; int way = PARSE; };
+void PrintTo(const ComplexCase& c, std::ostream* out) { *out << c.id; }
 class ComplexName : public ::testing::TestWithParam<ComplexCase> {};
 
 TEST_P(ComplexName, ReadsWritesOrRefuses) {

@@ -11,6 +11,7 @@ const auto case_name = [](const auto& info) { return std::string(info.param.id);
 // `text` is an option's name (`whole` NAME) or a host path (`whole`: the stored path keeps the file part).
 // `slot` is the stored path, the display form and the padded form, joined by '|'.
 struct NameCase { const char *id, *text; int wildcards, code; std::string slot = ""; int whole = NAME; };
+void PrintTo(const NameCase& c, std::ostream* out) { *out << c.id; }  // names, not bytes, in listings
 class ParseName : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(ParseName, FillsSlotOrRefuses) {
@@ -43,6 +44,7 @@ const NameCase NAME_CASES[] = {
 INSTANTIATE_TEST_SUITE_P(Names, ParseName, ::testing::ValuesIn(NAME_CASES), case_name);
 
 struct MatchCase { const char *id, *pattern; int mask; const char* entry; bool matches; };  // entry: name, type
+void PrintTo(const MatchCase& c, std::ostream* out) { *out << c.id; }
 class EntryMatches : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(EntryMatches, Decides) {

@@ -3,6 +3,7 @@
 #include "cli/options.h"
 
 struct NumberCase { const char *id, *text; int expected; };
+void PrintTo(const NumberCase& c, std::ostream* out) { *out << c.id; }
 class ParseNumber : public ::testing::TestWithParam<NumberCase> {};
 
 TEST_P(ParseNumber, Reads) { EXPECT_EQ(parse_number(GetParam().text), GetParam().expected); }
