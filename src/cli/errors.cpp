@@ -68,6 +68,13 @@ std::string expand(const char* format, const char* first, const char* second, in
   return out;
 }
 
+const char* error_format(int code) {
+  for (const ErrorMessage& message : ERROR_MESSAGES) {
+    if (message.code == code) return message.format;
+  }
+  return "";
+}
+
 int print_error(int code, const char* first, const char* second, int number) {
   const char* format = error_format(code);
   if (code == ERR_INVALID_BOOT && first == nullptr) format = INVALID_BOOT_IN_IMAGE;
@@ -79,13 +86,6 @@ int print_error(int code, const char* first, const char* second, int number) {
 }
 
 }  // namespace
-
-const char* error_format(int code) {
-  for (const ErrorMessage& message : ERROR_MESSAGES) {
-    if (message.code == code) return message.format;
-  }
-  return "";
-}
 
 int report_error(int code, const char* first, const char* second) {
   return print_error(code, first, second, 0);

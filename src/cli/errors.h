@@ -37,6 +37,3 @@ constexpr int ERR_INVALID_LOADER = -30;
 int report_error(int code, const char* first = nullptr, const char* second = nullptr);
 // For the messages whose second value is a number (-9, -15).
 int report_error(int code, const char* first, int number);
-
-// The formatted message without the trailing blank line (for tests).
-const char* error_format(int code);

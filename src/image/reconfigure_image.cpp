@@ -79,12 +79,7 @@ int rebuild(Context& ctx, int boot_length) {
   if (result != 0) return result;
   old_image.file.reset();
 
-  const int directory_bytes = ctx.dir_items * DIR_ENTRY_SIZE;
-  const int capacity = ctx.image_size_opt - (directory_bytes + boot_length);
-  std::printf("VEM image size: %g kB (%d sectors)\n", kilobytes(ctx.image_size), ctx.image_size / SECTOR_SIZE);
-  std::printf("VEM BOOT size: %d bytes\n", ctx.boot_size);
-  std::printf("Directory items: %d (%d bytes)\n", ctx.dir_items, directory_bytes);
-  std::printf("Capacity: %g kB (%d secotrs)\n", kilobytes(capacity), capacity / SECTOR_SIZE);
+  print_geometry(ctx);
   if (remove_denied(temporary_name.data())) report_error(ERR_ACCESS_WRITE, temporary_name.data());
   return 0;
 }
