@@ -291,7 +291,7 @@ int parse_options(int argc, char** argv, Context*& ctx_slot) {
   ctx.start_address = -1;
   ctx.monitor = -1;
   ctx.image_length = -1;
-  ctx.image_position = -1;
+  ctx.known_fill_from = -1;
 
   for (int i = 2; i < argc;) {
     const char* argument = argv[i];
@@ -315,6 +315,10 @@ int parse_options(int argc, char** argv, Context*& ctx_slot) {
     i += 1 + option->values;
   }
 
+  // -fa stores the name derived from its path unless -fn gives another.
+  if (ctx.cmd_fa && !slot_given(ctx.new_name) && !name_storable(ctx.name)) {
+    return report_error(ERR_INVALID_NAME, derived_name_text(ctx.source_path.data()).c_str(), "-fa");
+  }
   const int result = check_combination(ctx);
   if (result != 0) return result;
   return fill_defaults(ctx, argv[0]);

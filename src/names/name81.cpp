@@ -33,7 +33,11 @@ int host_separator(const char* path) {
   return slash == nullptr ? -1 : static_cast<int>(slash - path);
 }
 
-int parse_name81(const char* text, const char* option, int wildcards, NameSlot& slot) {
+namespace {
+
+// The parser behind parse_name81; `storable_only` refuses exact names that a
+// used directory slot cannot hold.
+int parse_name(const char* text, const char* option, int wildcards, bool storable_only, NameSlot& slot) {
   const std::size_t length = std::strlen(text);
   const char* point = std::strchr(text, '.');
   const std::size_t name_length = point != nullptr ? static_cast<std::size_t>(point - text) : length;
@@ -64,7 +68,7 @@ int parse_name81(const char* text, const char* option, int wildcards, NameSlot& 
   for (char& c : form) c = upper_ascii(c);
   // An entry whose first name byte or type is no name character reads as a
   // free slot: a file stored under such a name would silently vanish.
-  if (!wildcards && !(is_name_char(form[0]) && is_name_char(form[8]))) {
+  if (!wildcards && storable_only && !(is_name_char(form[0]) && is_name_char(form[8]))) {
     return report_error(ERR_INVALID_NAME, text, option);
   }
 
@@ -82,8 +86,27 @@ int parse_name81(const char* text, const char* option, int wildcards, NameSlot& 
   return 0;
 }
 
+}  // namespace
+
+int parse_name81(const char* text, const char* option, int wildcards, NameSlot& slot) {
+  return parse_name(text, option, wildcards, true, slot);
+}
+
+bool name_storable(const NameSlot& slot) {
+  return is_name_char(slot.padded[0]) && is_name_char(slot.padded[8]);
+}
+
 int set_main_name(Context& ctx, const char* text, const char* option, int wildcards) {
   return parse_name81(text, option, wildcards, ctx.name);
+}
+
+std::string derived_name_text(const char* path) {
+  const std::string file_part(path + host_separator(path) + 1);
+  const std::size_t point = file_part.find('.');
+  const std::size_t n = point == std::string::npos ? file_part.size() : point;
+  if (n == 0 || (point != std::string::npos && point + 1 == file_part.size())) return "";
+  if (point == std::string::npos) return file_part.substr(0, 8);
+  return file_part.substr(0, n > 8 ? 8 : n) + '.' + file_part[point + 1];
 }
 
 int parse_host_path(Context& ctx, PathField& dest, const char* text, const char* option,
@@ -104,19 +127,11 @@ int parse_host_path(Context& ctx, PathField& dest, const char* text, const char*
   if (!copy_path(dest, stored.c_str())) return report_error(ERR_INVALID_NAME, text, option);
   if (!derive) return 0;
 
-  const std::string file_part(text + separator + 1);
-  const std::size_t point = file_part.find('.');
-  const std::size_t n = point == std::string::npos ? file_part.size() : point;
-  if (n == 0 || (point != std::string::npos && point + 1 == file_part.size())) {
-    return report_error(ERR_INVALID_NAME, text, option);
-  }
-  std::string candidate;
-  if (point != std::string::npos) {
-    candidate = file_part.substr(0, n > 8 ? 8 : n) + '.' + file_part[point + 1];
-  } else {
-    candidate = file_part.substr(0, 8);
-  }
-  return set_main_name(ctx, candidate.c_str(), option, wildcards);
+  const std::string candidate = derived_name_text(text);
+  if (candidate.empty()) return report_error(ERR_INVALID_NAME, text, option);
+  // Whether the derived name can be stored is decided once the command line
+  // is read: -fn, -fr, -fc and -fl store another name in its place.
+  return parse_name(candidate.c_str(), option, wildcards, false, ctx.name);
 }
 
 void store_name(DirEntry& entry, const NameSlot& slot) {
