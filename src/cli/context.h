@@ -3,9 +3,9 @@
 #pragma once
 
 #include <array>
-#include <cstdio>
 
 #include "image/image_format.h"
+#include "image/platform.h"
 
 constexpr int PATH_FIELD_SIZE = 256;  // 255 characters and the terminator
 constexpr int LONG_NAME_LENGTH = 16;
@@ -20,13 +20,14 @@ struct NameSlot {
 
 inline bool slot_given(const NameSlot& slot) { return slot.display[0] != '\0'; }
 
-// Bookkeeping of the image stream, so that consecutive transfers need no
-// positioning call and the file length is measured once.
-enum class StreamOp { none, read, write };
+// How a change reaches the image: only the bytes that differ, under a
+// rollback journal (the tool), or everything rewritten in place (a reference
+// build that tests compare the tool with).
+enum class CommitMode { minimal, full_rewrite };
 
 struct Context {
   const char* image_name;
-  std::FILE* image;
+  OsFile image;
   std::uint8_t* boot_area;
   std::uint8_t* directory_area;
   std::uint8_t* work_buffer;
@@ -76,12 +77,13 @@ struct Context {
 
   // Implementation state beyond the options and geometry.
   EntryNode exhausted_marker;  // its address marks an exhausted search
-  std::uint8_t* image_stream_buffer;  // stdio buffer of `image`
-  long image_length;           // length of the open image file, -1 unknown
-  long image_position;         // stream position, -1 when unknown
-  unsigned long long image_device;  // identity of the open image file
-  unsigned long long image_inode;
-  StreamOp image_last_op;
+  CommitMode commit_mode;
+  bool image_locked_exclusive;  // the lock held on `image`
+  FileIdentity image_identity;  // which file `image` is
+  long image_length;            // length of the open image file, -1 unknown
+  // From this offset to image_size the image is known to hold free-sector
+  // fill (learnt while the image stays open and locked); -1: nothing known.
+  long known_fill_from;
 };
 
 inline EntryNode* cursor_exhausted(Context& ctx) { return &ctx.exhausted_marker; }

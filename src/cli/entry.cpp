@@ -29,10 +29,11 @@ int dispatch(Context& ctx) {
   return 0;
 }
 
-int run_command(int argc, char** argv, Context*& ctx) {
+int run_command(int argc, char** argv, CommitMode mode, Context*& ctx) {
   if (argc <= 2) return SHOW_USAGE;
   int result = parse_options(argc, argv, ctx);
   if (result != 0) return result;
+  ctx->commit_mode = mode;
   result = alloc_zeroed(ctx->work_buffer, WORK_BUFFER_SIZE);
   if (result == 0) result = alloc_zeroed(ctx->boot_area, BOOT_AREA_SIZE);
   if (result == 0) result = alloc_zeroed(ctx->directory_area, DIRECTORY_AREA_SIZE);
@@ -42,10 +43,10 @@ int run_command(int argc, char** argv, Context*& ctx) {
 
 }  // namespace
 
-int run_vemtool(int argc, char** argv) {
+int run_vemtool(int argc, char** argv, CommitMode mode) {
   print_banner();
   Context* ctx = nullptr;
-  int result = run_command(argc, argv, ctx);
+  int result = run_command(argc, argv, mode, ctx);
   if (result == SHOW_USAGE) {
     print_usage();
     result = 0;
@@ -60,7 +61,9 @@ int run_vemtool(int argc, char** argv) {
     release(ctx->work_buffer);
     release(ctx);
   }
-  // A full disk or closed pipe on standard output must not pass for success.
+  // A full disk on standard output must not pass for success. A closed pipe
+  // ends the run at once by SIGPIPE, as is usual for a command whose output
+  // is cut short (vemtool img -c | head); commits hold that signal back.
   if (std::fflush(stdout) != 0 && result == 0) result = report_error(ERR_WRITE, "stdout");
   return -result;
 }

@@ -2,6 +2,7 @@
 
 #include "cli/errors.h"
 #include "commands/commands.h"
+#include "image/commit.h"
 #include "image/directory.h"
 #include "image/file_io.h"
 #include "names/name81.h"
@@ -55,6 +56,8 @@ int change_file(Context& ctx) {
   if (ctx.opt_al || ctx.opt_ar) print_attributes(entry.attributes);
 
   const long offset = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE + static_cast<long>(node->slot) * DIR_ENTRY_SIZE;
-  result = write_image_at(ctx, &entry, offset, DIR_ENTRY_SIZE);
-  return result != 0 ? result : flush_image(ctx);
+  CommitPlan plan;
+  plan.writes.push_back(bytes_write(offset, DIR_ENTRY_SIZE, reinterpret_cast<const std::uint8_t*>(&entry), DIR_ENTRY_SIZE));
+  plan.occupied.push_back({offset, DIR_ENTRY_SIZE});
+  return commit(ctx, plan);
 }

@@ -23,7 +23,7 @@ int delete_files(Context& ctx) {
     std::printf("No files found to delete by given mask!\n");
     return 0;
   }
-  result = write_back(ctx, 1);
+  result = write_back(ctx);
   if (result != 0) return result;
   std::printf("\n%d file(s) deleted.\n", count);
   return 0;

@@ -4,7 +4,6 @@
 
 #include "cli/errors.h"
 #include "image/directory.h"
-#include "image/file_io.h"
 
 int prepare_boot(Context& ctx, int length, int from_file) {
   if (from_file && length < MIN_BOOTER_SIZE) return report_error(ERR_INVALID_BOOT, ctx.boot_file.data());
@@ -15,11 +14,10 @@ int prepare_boot(Context& ctx, int length, int from_file) {
   return padded;
 }
 
-int write_boot_area(Context& ctx) {
+void put_geometry(Context& ctx) {
   ctx.boot_area[HDR_BOOT_SECTORS] = static_cast<std::uint8_t>(ctx.boot_sectors & 0xFF);
   ctx.boot_area[HDR_DIR_SECTORS] = static_cast<std::uint8_t>((ctx.dir_items / ENTRIES_PER_SECTOR) & 0xFF);
   const int last_sector = ctx.image_size / SECTOR_SIZE - 1;
   ctx.boot_area[HDR_LAST_SECTOR] = static_cast<std::uint8_t>(last_sector & 0xFF);
   ctx.boot_area[HDR_LAST_SECTOR + 1] = static_cast<std::uint8_t>((last_sector >> 8) & 0xFF);
-  return write_image_at(ctx, ctx.boot_area, 0, ctx.boot_sectors * SECTOR_SIZE);
 }

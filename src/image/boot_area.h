@@ -7,5 +7,5 @@
 // sectors. The new length, or ERR_INVALID_BOOT reported with ctx.boot_file.
 int prepare_boot(Context& ctx, int length, int from_file);
 
-// Puts the geometry of ctx into header bytes 12..15 and writes the boot area.
-int write_boot_area(Context& ctx);
+// Puts the geometry of ctx into header bytes 12..15 of ctx.boot_area.
+void put_geometry(Context& ctx);

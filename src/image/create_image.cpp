@@ -1,24 +1,9 @@
 #include <cstdio>
-#include <cstring>
 
 #include "image/boot_area.h"
+#include "image/commit.h"
 #include "image/file_io.h"
 #include "image/image_commands.h"
-
-namespace {
-
-// Writes `count` sectors of `fill` from `offset` on, one sector per call.
-int fill_sectors(Context& ctx, std::uint8_t fill, long offset, int count) {
-  std::memset(ctx.work_buffer, fill, SECTOR_SIZE);
-  for (int i = 0; i < count; ++i) {
-    const int result = write_image_at(ctx, ctx.work_buffer, offset + static_cast<long>(i) * SECTOR_SIZE,
-                                      SECTOR_SIZE);
-    if (result != 0) return result;
-  }
-  return 0;
-}
-
-}  // namespace
 
 int create_image(Context& ctx) {
   std::printf("Creating VEM image: %s\n", ctx.image_name);
@@ -27,6 +12,8 @@ int create_image(Context& ctx) {
   ctx.dir_sectors = ctx.dir_items / ENTRIES_PER_SECTOR;
   int result = open_image(ctx, 1);
   if (result != 0) return result;
+  // The Booter is read and checked before an existing image is touched: a
+  // mistyped Booter name must not cost the user the image.
   const int length = read_host_file(ctx.boot_file.data(), ctx.boot_area, BOOT_AREA_SIZE);
   if (length < 0) return length;
   const int boot_size = prepare_boot(ctx, length, 1);
@@ -36,14 +23,14 @@ int create_image(Context& ctx) {
 
   const int directory_bytes = ctx.dir_items * DIR_ENTRY_SIZE;
   const int capacity = ctx.image_size - (ctx.boot_size + directory_bytes);
-  result = write_boot_area(ctx);
-  if (result == 0) {
-    result = fill_sectors(ctx, EMPTY_ENTRY_FILL, ctx.boot_size, directory_bytes / SECTOR_SIZE);
-  }
-  if (result == 0) {
-    result = fill_sectors(ctx, FREE_SECTOR_FILL, ctx.boot_size + directory_bytes, capacity / SECTOR_SIZE);
-  }
-  if (result == 0) result = flush_image(ctx);
+  put_geometry(ctx);
+  CommitPlan plan;
+  plan.whole_image = true;
+  plan.length = ctx.image_size;
+  plan.writes = {bytes_write(0, ctx.boot_size, ctx.boot_area, SECTOR_SIZE),
+                 fill_write(ctx.boot_size, directory_bytes, EMPTY_ENTRY_FILL),
+                 fill_write(ctx.boot_size + directory_bytes, capacity, FREE_SECTOR_FILL)};
+  result = commit(ctx, plan);
   if (result != 0) return result;
 
   std::printf("VEM image size: %g kB (%d sectors)\n", kilobytes(ctx.image_size), ctx.image_size / SECTOR_SIZE);

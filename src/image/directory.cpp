@@ -76,6 +76,8 @@ int append_node(Context& ctx, DirEntry* entry) {
   node->slot = -1;
   node->data_offset = get_u16(entry->first_sector) * SECTOR_SIZE;
   node->rounded_length = round_to_sectors(get_u16(entry->length));
+  node->image_offset = node->data_offset;
+  node->stored_length = node->rounded_length;
   node->prev = ctx.entries_last;
   if (ctx.entries_last != nullptr) {
     ctx.entries_last->next = node;
@@ -107,42 +109,32 @@ long packed_end(const Context& ctx, long first_data_offset) {
   return end;
 }
 
-namespace {
-
-// Reads the data of a node that lies in the old image into the work buffer;
-// `position` follows the stream, so packed files are read without seeking.
-int read_from_source(Context& ctx, const DataSource& source, long& position, long offset, int length) {
-  if (position != offset && std::fseek(source.file, offset, SEEK_SET) != 0) {
-    return report_error(ERR_ACCESS_READ, source.name);
-  }
-  position = -1;
-  if (std::fread(ctx.work_buffer, 1, static_cast<std::size_t>(length), source.file) !=
-      static_cast<std::size_t>(length)) {
-    return report_error(ERR_READ, source.name);
-  }
-  position = offset + length;
-  return 0;
-}
-
-// Gives every kept node its packed place: loads (or, staying in place,
-// range-checks) its data first, then sets first_sector and data_offset.
-// Records the old offsets for a DataSource. Nothing is written here.
-int place_nodes(Context& ctx, int load_all_first, long data_start, std::vector<long>& old_offsets) {
+int place_entries(Context& ctx, int load_moving) {
+  const long data_start = static_cast<long>(ctx.boot_sectors + ctx.dir_sectors) * SECTOR_SIZE;
+  // Overlapping entries made elsewhere can pack larger than the space they
+  // seemed to use; refuse before the first write instead of wrapping a
+  // 16-bit first sector or writing past the image.
+  if (packed_end(ctx, data_start) > ctx.image_size) return report_error(ERR_DISK_FULL);
+  const bool rewrite_all = ctx.commit_mode == CommitMode::full_rewrite;
   long target = data_start;
   int placed = 0;
   for (EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
     if (node->deleted) continue;
     if (placed == ctx.dir_items) return report_error(ERR_DIRECTORY_FULL);
-    if (target / SECTOR_SIZE > MAX_SECTOR_INDEX) return report_error(ERR_DISK_FULL);
-    if (load_all_first && !node->new_data) {
-      // A file already at its place stays as it is, but must be readable.
-      const int result = target != node->data_offset
-                             ? load_node_data(ctx, node, 0)
-                             : check_image_range(ctx, node->data_offset, node->rounded_length);
-      if (result != 0) return result;
+    // A file of length 0 takes no sector: its data is never read or
+    // written, and its first sector is only the arithmetic's.
+    if (node->rounded_length > 0) {
+      if (target / SECTOR_SIZE > MAX_SECTOR_INDEX) return report_error(ERR_DISK_FULL);
+      if (!node->new_data && node->data == nullptr) {
+        node->data_offset = node->image_offset;
+        const bool moves = target != node->image_offset || rewrite_all;
+        const int result = load_moving && moves
+                               ? load_node_data(ctx, node, 0)
+                               : check_image_range(ctx, node->image_offset, node->rounded_length);
+        if (result != 0) return result;
+      }
     }
-    old_offsets.push_back(node->data_offset);
-    set_u16(node->entry->first_sector, static_cast<int>(target / SECTOR_SIZE));
+    set_u16(node->entry->first_sector, static_cast<int>((target / SECTOR_SIZE) & MAX_SECTOR_INDEX));
     node->data_offset = static_cast<int>(target);
     target += node->rounded_length;
     ++placed;
@@ -150,47 +142,43 @@ int place_nodes(Context& ctx, int load_all_first, long data_start, std::vector<l
   return 0;
 }
 
-}  // namespace
-
-int write_back(Context& ctx, int load_all_first, const DataSource* source) {
-  const long entry_start = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE;
-  const long data_start = entry_start + static_cast<long>(ctx.dir_sectors) * SECTOR_SIZE;
-  // Overlapping entries made elsewhere can pack larger than the space they
-  // seemed to use; refuse before the first write instead of wrapping a
-  // 16-bit first sector or writing past the image.
-  const long data_end = packed_end(ctx, data_start);
-  if (data_end > ctx.image_size) return report_error(ERR_DISK_FULL);
-  std::vector<long> old_offsets;
-  int result = place_nodes(ctx, load_all_first, data_start, old_offsets);
-  if (result != 0) return result;
-
-  // The packed directory goes out in one piece, the data streams behind it.
-  std::uint8_t* packed = ctx.work_buffer;
-  std::memset(packed, EMPTY_ENTRY_FILL, static_cast<std::size_t>(ctx.dir_items) * DIR_ENTRY_SIZE);
-  int written = 0;
+void plan_packed_layout(Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory, bool from_image) {
+  const long directory_start = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE;
+  const long data_start = directory_start + static_cast<long>(ctx.dir_sectors) * SECTOR_SIZE;
+  directory.assign(static_cast<std::size_t>(ctx.dir_items) * DIR_ENTRY_SIZE, EMPTY_ENTRY_FILL);
+  std::size_t written = 0;
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
-    if (!node->deleted) std::memcpy(packed + DIR_ENTRY_SIZE * written++, node->entry, DIR_ENTRY_SIZE);
-  }
-  result = write_image_at(ctx, packed, entry_start, ctx.dir_items * DIR_ENTRY_SIZE);
-  std::size_t index = 0;
-  long source_position = -1;
-  for (const EntryNode* node = ctx.entries_first; node != nullptr && result == 0; node = node->next) {
     if (node->deleted) continue;
-    const long old_offset = old_offsets[index++];
+    std::memcpy(directory.data() + DIR_ENTRY_SIZE * written++, node->entry, DIR_ENTRY_SIZE);
+  }
+  plan.writes.push_back(bytes_write(directory_start, static_cast<long>(directory.size()), directory.data(),
+                                    DIR_ENTRY_SIZE));
+  for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (node->deleted || node->rounded_length == 0) continue;
     if (node->data != nullptr) {
-      result = write_image_at(ctx, node->data, node->data_offset, node->rounded_length);
-    } else if (source != nullptr && node->rounded_length > 0) {
-      result = read_from_source(ctx, *source, source_position, old_offset, node->rounded_length);
-      if (result == 0) result = write_image_at(ctx, ctx.work_buffer, node->data_offset, node->rounded_length);
+      plan.writes.push_back(bytes_write(node->data_offset, node->rounded_length, node->data, SECTOR_SIZE));
+    } else if (from_image) {
+      plan.writes.push_back(image_write(node->data_offset, node->rounded_length, node->image_offset));
     }
   }
+  const long data_end = packed_end(ctx, data_start);
+  if (data_end < ctx.image_size) plan.writes.push_back(fill_write(data_end, ctx.image_size - data_end, FREE_SECTOR_FILL));
+}
+
+int write_back(Context& ctx) {
+  int result = place_entries(ctx, 1);
   if (result != 0) return result;
-  std::memset(ctx.work_buffer, FREE_SECTOR_FILL, SECTOR_SIZE);
-  for (long d = data_end; d < ctx.image_size; d += SECTOR_SIZE) {
-    result = write_image_at(ctx, ctx.work_buffer, d, SECTOR_SIZE);
-    if (result != 0) return result;
+  CommitPlan plan;
+  std::vector<std::uint8_t> directory;
+  plan_packed_layout(ctx, plan, directory, false);
+  // What the image holds now: overwriting it makes a change that is synced.
+  const long directory_start = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE;
+  for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (node->slot < 0) continue;
+    plan.occupied.push_back({directory_start + static_cast<long>(node->slot) * DIR_ENTRY_SIZE, DIR_ENTRY_SIZE});
+    plan.occupied.push_back({node->image_offset, node->stored_length});
   }
-  return flush_image(ctx);
+  return commit(ctx, plan);
 }
 
 void free_entry_list(Context& ctx) {

@@ -2,9 +2,11 @@
 // that rewrites the directory and data area of an image.
 #pragma once
 
-#include <cstdio>
+#include <cstdint>
+#include <vector>
 
 #include "cli/context.h"
+#include "image/commit.h"
 
 // Checks the boot signature in ctx.boot_area; ERR_INVALID_BOOT reported
 // without a name for an image, with ctx.boot_file for a Booter file.
@@ -19,21 +21,24 @@ int open_and_load(Context& ctx);
 int append_node(Context& ctx, DirEntry* entry);
 int load_node_data(Context& ctx, EntryNode* node, int from_work_buffer);
 
-// Where write_back takes the data of nodes that hold none in memory: the
-// old image while -ir writes a new one. Without it such nodes keep their
-// place in the image and are not rewritten.
-struct DataSource {
-  std::FILE* file;
-  const char* name;
-};
+// Gives every kept node its packed place behind the directory (in list
+// order: first_sector and data_offset) and checks, before anything is
+// written, that the files fit the directory (ERR_DIRECTORY_FULL), the data
+// area and 16-bit sector numbers (ERR_DISK_FULL), and that the image holds
+// their data. With `load_moving` it loads the data of every file that moves
+// (of every file in the full-rewrite reference mode), so no write can
+// overwrite data still to be moved. Writes nothing; may be called again.
+int place_entries(Context& ctx, int load_moving);
 
-// Rewrites the directory from slot 0 and the data area packed in list
-// order, fills the rest and flushes. With `load_all_first` it first loads
-// every file that has to move, so no write can overwrite data still to be
-// moved; a file already at its packed place is neither read nor written.
-// Refuses with ERR_DISK_FULL, before writing anything, when the packed files
-// would not fit the image.
-int write_back(Context& ctx, int load_all_first, const DataSource* source = nullptr);
+// What the directory and data area hold once packed: the directory bytes
+// (built into `directory`, which must outlive the plan), the data of every
+// node that holds it in memory or, with `from_image`, of every node from
+// where it lies in the image, and free sectors up to image_size.
+void plan_packed_layout(Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory, bool from_image);
+
+// Places the entries (place_entries with loading) and commits the packed
+// directory and data area: only what differs is written. 0 or the error.
+int write_back(Context& ctx);
 
 void free_entry_list(Context& ctx);
 EntryNode* next_matching_node(Context& ctx, int mask_mode);

@@ -1,28 +1,16 @@
 #include "image/file_io.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <array>
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 
-#include "cli/alloc.h"
 #include "cli/errors.h"
+#include "image/commit.h"
 
 namespace {
 
 constexpr std::size_t COPY_PIECE = 512;
-
-void forget_position(Context& ctx) {
-  ctx.image_position = -1;
-  ctx.image_last_op = StreamOp::none;
-}
-
-bool errno_means_denied(int error) {
-  return error == EACCES || error == EPERM || error == EROFS || error == EBUSY ||
-         error == ETXTBSY;
-}
 
 // Length of an open stream by seeking to its end: the position, or -1 when
 // it cannot be told; -2 when the seek itself fails.
@@ -32,31 +20,36 @@ long measure_length(std::FILE* file) {
   return size < 0 ? -1 : size;
 }
 
-// Moves the image stream to `offset`. Buffered writes are pushed out first:
-// their failure is a failed write, not a failed positioning.
-int reposition(Context& ctx, long offset, int seek_error) {
-  if (ctx.image_last_op == StreamOp::write && std::fflush(ctx.image) != 0) {
-    forget_position(ctx);
-    return report_error(ERR_WRITE, ctx.image_name);
+// Opens the image file and takes its lock. A file replaced while this run
+// waited (-ic and -ir put a new file in place) is opened again by name.
+int open_and_lock(Context& ctx, OpenMode mode, bool exclusive) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(IMAGE_LOCK_WAIT_MS);
+  for (;;) {
+    if (!os_open(ctx.image, ctx.image_name, mode)) return report_error(ERR_OPEN_WRITE, ctx.image_name);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const LockOutcome lock = os_lock(ctx.image, exclusive, static_cast<int>(std::max<long long>(0, left.count())));
+    if (lock == LockOutcome::busy) {
+      os_close(ctx.image);
+      return report_error(exclusive ? ERR_ACCESS_WRITE : ERR_ACCESS_READ, ctx.image_name);
+    }
+    // A file system without locks still serves, as it did before locking.
+    ctx.image_identity = os_identity(ctx.image);
+    if (lock == LockOutcome::failed ||
+        same_identity(ctx.image_identity, identity_of_path(ctx.image_name))) {
+      ctx.image_locked_exclusive = exclusive;
+      return 0;
+    }
+    os_close(ctx.image);
   }
-  if (std::fseek(ctx.image, offset, SEEK_SET) != 0) {
-    forget_position(ctx);
-    return report_error(seek_error, ctx.image_name);
-  }
-  return 0;
 }
 
 }  // namespace
 
-bool is_directory(std::FILE* file) {
-  struct stat status {};
-  return ::fstat(::fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
-}
+bool is_directory(std::FILE* file) { return stream_is_directory(file); }
 
 bool is_open_image(const Context& ctx, const char* path) {
-  struct stat other {};
-  return ctx.image != nullptr && ::stat(path, &other) == 0 && other.st_dev == ctx.image_device &&
-         other.st_ino == ctx.image_inode;
+  return os_is_open(ctx.image) && same_identity(ctx.image_identity, identity_of_path(path));
 }
 
 bool open_buffered(BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
@@ -74,106 +67,61 @@ bool close_written(FileGuard& file) {
   return (std::fclose(raw) == 0) && flushed;
 }
 
-bool remove_denied(const char* name) {
-  // A read-only file counts as protected, as on hosts that refuse to delete it.
-  if (::access(name, F_OK) == 0 && ::access(name, W_OK) != 0 && errno_means_denied(errno)) {
-    return true;
-  }
-  // unlink, not remove: an empty directory of that name is no file to replace.
-  if (::unlink(name) == 0) return false;
-  return errno_means_denied(errno);
+bool remove_denied(const char* name) { return remove_file(name) == RemoveOutcome::denied; }
+
+std::string journal_name(const char* image) { return std::string(image) + ".jnl"; }
+std::string new_image_name(const char* image) { return std::string(image) + ".new"; }
+std::string temporary_copy_name(const char* image) { return std::string(image) + ".tmp"; }
+
+bool command_writes_image(const Context& ctx) {
+  return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li);
 }
 
 int open_image(Context& ctx, int recreate) {
-  close_image(ctx);
-  if (recreate) {
-    if (remove_denied(ctx.image_name)) return report_error(ERR_ACCESS_WRITE, ctx.image_name);
-    std::FILE* created = std::fopen(ctx.image_name, "a+b");
-    if (created == nullptr) return report_error(ERR_OPEN_WRITE, ctx.image_name);
-    std::fclose(created);
+  const bool exclusive = command_writes_image(ctx);
+  if (os_is_open(ctx.image) && ctx.image_locked_exclusive == exclusive) {
+    ctx.image_length = -1;  // the last commit may have grown it
+    return 0;
   }
-  ctx.image = std::fopen(ctx.image_name, "r+b");
-  if (ctx.image == nullptr) return report_error(ERR_OPEN_WRITE, ctx.image_name);
-  if (alloc_zeroed(ctx.image_stream_buffer, STREAM_BUFFER_SIZE) != 0) return ERR_OUT_OF_MEMORY;
-  std::setvbuf(ctx.image, reinterpret_cast<char*>(ctx.image_stream_buffer), _IOFBF,
-               STREAM_BUFFER_SIZE);
-  struct stat identity {};  // stays zero, matching no file, if it cannot be told
-  ::fstat(::fileno(ctx.image), &identity);
-  ctx.image_device = identity.st_dev;
-  ctx.image_inode = identity.st_ino;
+  close_image(ctx);
+  if (recreate && removal_refused(ctx.image_name)) {
+    return report_error(ERR_ACCESS_WRITE, ctx.image_name);
+  }
+  const int result = open_and_lock(ctx, recreate ? OpenMode::create_read_write : OpenMode::read_write, exclusive);
+  if (result != 0) return result;
   ctx.image_length = -1;
-  ctx.image_position = 0;
-  ctx.image_last_op = StreamOp::none;
-  return 0;
+  ctx.known_fill_from = -1;
+  return recover_image(ctx);
 }
 
 int close_image(Context& ctx) {
-  if (ctx.image != nullptr) {
-    std::fclose(ctx.image);
-    ctx.image = nullptr;
-  }
-  release(ctx.image_stream_buffer);
-  forget_position(ctx);
+  os_close(ctx.image);
+  ctx.image_length = -1;
+  ctx.known_fill_from = -1;
+  ctx.image_identity = FileIdentity{};
   return 0;
 }
 
-int check_image_range(Context& ctx, long offset, int length) {
+long image_file_length(Context& ctx) {
   if (ctx.image_length < 0) {
-    const long size = measure_length(ctx.image);
-    forget_position(ctx);
-    if (size == -2) return report_error(ERR_ACCESS_READ, ctx.image_name);
+    const long size = os_size(ctx.image);
     if (size < 0) return report_error(ERR_FILE_LENGTH, ctx.image_name);
     ctx.image_length = size;
   }
-  if (ctx.image_length <= offset || ctx.image_length < offset + length) {
-    return report_error(ERR_READ_BEYOND_END, ctx.image_name);
-  }
+  return ctx.image_length;
+}
+
+int check_image_range(Context& ctx, long offset, int length) {
+  const long size = image_file_length(ctx);
+  if (size < 0) return static_cast<int>(size);
+  if (size <= offset || size < offset + length) return report_error(ERR_READ_BEYOND_END, ctx.image_name);
   return 0;
 }
 
 int read_image_at(Context& ctx, void* buffer, long offset, int length) {
   const int result = check_image_range(ctx, offset, length);
   if (result != 0) return result;
-  // The stream needs a positioning call between a write and a read.
-  if (ctx.image_position != offset || ctx.image_last_op == StreamOp::write) {
-    const int moved = reposition(ctx, offset, ERR_ACCESS_READ);
-    if (moved != 0) return moved;
-  }
-  ctx.image_last_op = StreamOp::read;
-  if (std::fread(buffer, 1, static_cast<std::size_t>(length), ctx.image) !=
-      static_cast<std::size_t>(length)) {
-    forget_position(ctx);
-    return report_error(ERR_READ, ctx.image_name);
-  }
-  ctx.image_position = offset + length;
-  return 0;
-}
-
-int write_image_at(Context& ctx, const void* buffer, long offset, int length) {
-  if (length <= 0) return 0;
-  if (ctx.image_position != offset || ctx.image_last_op == StreamOp::read) {
-    const int moved = reposition(ctx, offset, ERR_ACCESS_WRITE);
-    if (moved != 0) return moved;
-  }
-  ctx.image_last_op = StreamOp::write;
-  if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), ctx.image) !=
-      static_cast<std::size_t>(length)) {
-    forget_position(ctx);
-    return report_error(ERR_WRITE, ctx.image_name);
-  }
-  ctx.image_position = offset + length;
-  if (ctx.image_length >= 0 && ctx.image_position > ctx.image_length) {
-    ctx.image_length = ctx.image_position;
-  }
-  return 0;
-}
-
-int flush_image(Context& ctx) {
-  if (ctx.image == nullptr) return 0;
-  if (std::fflush(ctx.image) != 0 || std::ferror(ctx.image)) {
-    forget_position(ctx);
-    return report_error(ERR_WRITE, ctx.image_name);
-  }
+  if (os_read_at(ctx.image, buffer, length, offset) != length) return report_error(ERR_READ, ctx.image_name);
   return 0;
 }
 
@@ -186,11 +134,14 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
   if (size < 0) return report_error(ERR_FILE_LENGTH, name);
   if (size > max) return report_error(ERR_SOURCE_TOO_LONG, name, max);
   if (std::fseek(file.get(), 0, SEEK_SET) != 0) return report_error(ERR_ACCESS_READ, name);
-  if (std::fread(buffer, 1, static_cast<std::size_t>(size), file.get()) !=
-      static_cast<std::size_t>(size)) {
-    return report_error(ERR_READ, name);
+  // Read to the end: some files (/proc, devices) measure 0 but hold more.
+  const std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(max), file.get());
+  if (std::ferror(file.get()) || got < static_cast<std::size_t>(size)) return report_error(ERR_READ, name);
+  if (got == static_cast<std::size_t>(max)) {
+    char beyond = 0;
+    if (std::fread(&beyond, 1, 1, file.get()) == 1) return report_error(ERR_SOURCE_TOO_LONG, name, max);
   }
-  return static_cast<int>(size);
+  return static_cast<int>(got);
 }
 
 int write_host_file(const char* name, const std::uint8_t* buffer, int length, int append) {

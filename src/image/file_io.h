@@ -5,13 +5,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cli/context.h"
 
-// Stream buffers large enough that rewriting an image takes few system calls
-// (128 writes for the largest image), small enough to cost little to set up.
+// Stream buffers for host files: large enough that copying takes few system
+// calls, small enough to cost little to set up.
 constexpr std::size_t STREAM_BUFFER_SIZE = 1 << 16;
+
+// How long a run waits for another run that holds the image, in milliseconds.
+constexpr int IMAGE_LOCK_WAIT_MS = 10000;
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -39,16 +43,28 @@ bool is_open_image(const Context& ctx, const char* path);
 // stored (the error shows only at flush or close).
 bool close_written(FileGuard& file);
 
+// Does this command change the image? Such a run locks it exclusively.
+bool command_writes_image(const Context& ctx);
+
+// Opens the image for reading and writing and locks it (exclusively for a
+// command that changes it, shared otherwise), waiting for another run that
+// holds it. A change that a killed run left half-done is rolled back first.
+// With `recreate` the file is created when missing. An image already open
+// and locked stays open, so a command that commits several times (-fl)
+// holds it throughout. 0 or the reported error.
 int open_image(Context& ctx, int recreate);
 int close_image(Context& ctx);
+// Reads exactly `length` bytes at `offset`; ERR_READ_BEYOND_END when the
+// image is shorter.
 int read_image_at(Context& ctx, void* buffer, long offset, int length);
 // The range test of read_image_at alone: 0 when the image holds the range.
 int check_image_range(Context& ctx, long offset, int length);
-int write_image_at(Context& ctx, const void* buffer, long offset, int length);
-// Pushes buffered image writes to the file; ERR_WRITE when that fails.
-int flush_image(Context& ctx);
+// Length of the open image file, or the reported error.
+long image_file_length(Context& ctx);
 
 // Reads a whole host file of at most `max` bytes; its length or an error.
+// The file is read to its end, so files whose length cannot be measured by
+// seeking (pipes, /proc) are taken whole or refused as too long.
 int read_host_file(const char* name, std::uint8_t* buffer, int max);
 // Writes `length` bytes (nothing, and no file, for length <= 0).
 int write_host_file(const char* name, const std::uint8_t* buffer, int length, int append);
@@ -57,3 +73,8 @@ int copy_host_file(const char* target, const char* source);
 // Removes a file. True only when that failed because access is denied (a
 // read-only, protected or busy file); a missing file is no failure.
 bool remove_denied(const char* name);
+
+// Names of the side files that a change of `image` may leave for a moment.
+std::string journal_name(const char* image);
+std::string new_image_name(const char* image);
+std::string temporary_copy_name(const char* image);

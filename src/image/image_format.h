@@ -69,6 +69,8 @@ struct EntryNode {
   int slot;
   int data_offset;
   int rounded_length;
+  int image_offset;   // where its data lies in the image as opened
+  int stored_length;  // its rounded length there
   std::uint8_t* data;
   int new_data;
   int deleted;

@@ -1,8 +1,10 @@
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/errors.h"
 #include "image/boot_area.h"
+#include "image/commit.h"
 #include "image/directory.h"
 #include "image/file_io.h"
 #include "image/image_commands.h"
@@ -32,52 +34,47 @@ bool content_fits(const Context& ctx, int boot_length) {
   return packed_end(ctx, boot_length + new_directory) <= ctx.image_size_opt;
 }
 
-// Every file's data must be readable before the image is given up.
+// Every file's data must be readable before the image is given up; a file
+// of length 0 has none.
 int check_all_data(Context& ctx) {
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
+    if (node->rounded_length == 0) continue;
     const int result = check_image_range(ctx, node->data_offset, node->rounded_length);
     if (result != 0) return result;
   }
   return 0;
 }
 
-// Moves the image aside as the temporary copy. A rename keeps the old bytes
-// without copying them; where it cannot, the image is copied.
-int set_image_aside(Context& ctx, const char* temporary) {
-  if (remove_denied(temporary)) return report_error(ERR_ACCESS_WRITE, temporary);
-  if (std::rename(ctx.image_name, temporary) == 0) return 0;
-  return copy_host_file(temporary, ctx.image_name);
-}
-
 int rebuild(Context& ctx, int boot_length) {
   int result = check_all_data(ctx);
   if (result != 0) return result;
-  const std::string temporary = std::string(ctx.image_name) + ".tmp";
+  const std::string temporary = temporary_copy_name(ctx.image_name);
   PathField temporary_name{};
   if (!copy_path(temporary_name, temporary.c_str())) {
     return report_error(ERR_OPEN_WRITE, temporary.c_str());
   }
-  close_image(ctx);
-  result = set_image_aside(ctx, temporary_name.data());
-  if (result != 0) return result;
-  // From here the temporary copy is the only full copy of the old image.
-  BufferedFile old_image;
-  if (!open_buffered(old_image, temporary_name.data(), "rb", 0)) {
-    std::rename(temporary_name.data(), ctx.image_name);  // nothing was changed yet: put it back
-    return report_error(ERR_OPEN_READ, temporary_name.data());
-  }
-  result = open_image(ctx, 1);
-  if (result != 0) return result;
+  // A leftover copy is replaced; one that cannot be is refused before any change.
+  if (remove_denied(temporary_name.data())) return report_error(ERR_ACCESS_WRITE, temporary_name.data());
+
   ctx.boot_size = boot_length;
   ctx.boot_sectors = boot_length / SECTOR_SIZE;
   ctx.dir_items = ctx.dir_items_opt;
   ctx.image_size = ctx.image_size_opt;
   ctx.dir_sectors = ctx.dir_items / ENTRIES_PER_SECTOR;
-  result = write_boot_area(ctx);
-  const DataSource source{old_image.file.get(), temporary_name.data()};
-  if (result == 0) result = write_back(ctx, 0, &source);
+  // The files stream from the old image into the new one; the reference
+  // rewrite holds them all in memory instead.
+  result = place_entries(ctx, ctx.commit_mode == CommitMode::full_rewrite);
   if (result != 0) return result;
-  old_image.file.reset();
+  put_geometry(ctx);
+  CommitPlan plan;
+  plan.whole_image = true;
+  plan.length = ctx.image_size;
+  plan.keep_previous = true;
+  plan.writes.push_back(bytes_write(0, ctx.boot_size, ctx.boot_area, SECTOR_SIZE));
+  std::vector<std::uint8_t> directory;
+  plan_packed_layout(ctx, plan, directory, true);
+  result = commit(ctx, plan);
+  if (result != 0) return result;
 
   print_geometry(ctx);
   if (remove_denied(temporary_name.data())) report_error(ERR_ACCESS_WRITE, temporary_name.data());
@@ -111,8 +108,11 @@ int reconfigure_image(Context& ctx) {
 
   if (ctx.boot_file_given && same_geometry && boot_length == ctx.boot_size) {
     // Only the boot code changes: the directory and data stay where they are.
-    result = write_boot_area(ctx);
-    return result != 0 ? result : flush_image(ctx);
+    put_geometry(ctx);
+    CommitPlan plan;
+    plan.writes.push_back(bytes_write(0, ctx.boot_size, ctx.boot_area, SECTOR_SIZE));
+    plan.occupied.push_back({0, ctx.boot_size});
+    return commit(ctx, plan);
   }
   if (!content_fits(ctx, boot_length)) return report_error(ERR_GEOMETRY_TOO_SMALL);
   return rebuild(ctx, boot_length);

@@ -54,7 +54,7 @@ TEST_F(ImageTest, CreateLaysOutAnEmptyImageThatInfoReports) {
              "Used space: 0 kB\nFree space: 510 kB\n", "", 0);  // info on the fresh image of the last row
 }
 
-TEST_F(ImageTest, CreateFailuresAfterDeletionLeaveAnEmptyImage) {
+TEST_F(ImageTest, FailedCreateLeavesAnExistingImageAsItWas) {
   const Bytes old = packed({300}), booter = make_booter(200);
   struct Case { const char* name; Bytes booter; RunOptions user; std::string err; int status; };
   for (const Case& c : std::vector<Case>{  // no boot.bin at first; unprivileged: the image is read-only
@@ -68,23 +68,29 @@ TEST_F(ImageTest, CreateFailuresAfterDeletionLeaveAnEmptyImage) {
     if (!c.booter.empty()) write_file("boot.bin", c.booter);
     if (c.user.unprivileged) make_read_only("img.vem");
     expect_run(run({"img.vem", "-ic", "-ib", "boot.bin"}, c.user), "Creating VEM image: img.vem\n", c.err, c.status);
-    expect_bytes(read_file("img.vem"), c.user.unprivileged ? old : "");
+    expect_bytes(read_file("img.vem"), old);
   }
+  // A new image whose Booter is missing stays as an empty file, as it always has.
+  expect_run(run({"new.vem", "-ic", "-ib", "none.bin"}), "Creating VEM image: new.vem\n",
+             "Can't open file 'none.bin' for reading!", 6);
+  EXPECT_EQ(read_file("new.vem"), "");
 }
 
-TEST_F(ImageTest, FailedImageWritesKeepWhatTheyCan) {
+TEST_F(ImageTest, FailedImageWritesLeaveTheImageAsItWas) {
   const Bytes old = packed({300});
   const std::string name = std::string(248, 'n') + ".vem";
   write_file("boot.bin", make_booter(100));
-  for (const auto& [args, limit, out] : std::vector<std::tuple<Args, long, std::string>>{
-           {{"-ic", "-ib", "boot.bin"}, 4096, "Creating VEM image: img.vem\n"},
-           {{"-ir", "-ib", "boot.bin"}, 100, "Reconfiguring VEM image: img.vem\n  New VEM BOOT file: boot.bin\n\n"},
-           {{"-ir", "-id", "16"}, 4096, "Reconfiguring VEM image: img.vem\n  Directory items: 32 -> 16\n\n"}}) {
+  for (const auto& [args, limit, out, err] : std::vector<std::tuple<Args, long, std::string, std::string>>{
+           {{"-ic", "-ib", "boot.bin"}, 4096, "Creating VEM image: img.vem\n", "img.vem"},
+           {{"-ir", "-ib", "boot.bin"}, 100, "Reconfiguring VEM image: img.vem\n  New VEM BOOT file: boot.bin\n\n",
+            "img.vem.jnl"},
+           {{"-ir", "-id", "16"}, 4096, "Reconfiguring VEM image: img.vem\n  Directory items: 32 -> 16\n\n", "img.vem"}}) {
     SCOPED_TRACE(args[0] + " " + args[1]);
     write_file("img.vem", old);
-    expect_run(run(Args{"img.vem"} + args, size_limited(limit)), out, "Can't write to the file 'img.vem'!", 14);
+    expect_run(run(Args{"img.vem"} + args, size_limited(limit)), out, "Can't write to the file '" + err + "'!", 14);
+    expect_bytes(read_file("img.vem"), old);
+    EXPECT_EQ(list_dir(), (Args{"boot.bin", "img.vem"}));
   }
-  expect_bytes(read_file("img.vem.tmp"), old);  // the rebuilt image's predecessor survives beside it
   write_file(name, old);  // an image name too long for its temporary copy
   expect_run(run({name, "-ir", "-id", "16"}), "Reconfiguring VEM image: " + name + "\n  Directory items: 32 -> 16\n\n",
              "Can't open file '" + name + ".tmp' for writing!", 12);

@@ -1,0 +1,419 @@
+#include "image/commit.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "cli/errors.h"
+#include "image/file_io.h"
+#include "image/platform.h"
+
+namespace {
+
+constexpr long CHUNK = 1 << 16;  // a multiple of every comparison unit
+constexpr std::array<char, 8> JOURNAL_MAGIC = {'V', 'E', 'M', 'J', 'R', 'N', 'L', '1'};
+constexpr std::array<char, 8> JOURNAL_END = {'V', 'E', 'M', 'J', 'E', 'N', 'D', '1'};
+constexpr std::uint8_t RECORD_BYTES = 0;
+constexpr std::uint8_t RECORD_FILL = 1;
+constexpr std::size_t JOURNAL_HEADER = 8 + 8 + 8 + 8;  // magic, old length, identity
+constexpr std::size_t JOURNAL_TRAILER = 8 + 8;         // checksum, end magic
+constexpr std::size_t RECORD_HEADER = 1 + 8 + 8;       // kind, offset, length
+
+void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+std::uint64_t get_u64(const std::uint8_t* in) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | in[i];
+  return value;
+}
+
+std::uint64_t checksum(const std::uint8_t* data, std::size_t length) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (std::size_t i = 0; i < length; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
+  return hash;
+}
+
+// The old bytes of every range a change overwrites, and the old length of
+// the image, in one buffer that is written to IMAGE.jnl in one piece.
+struct Journal {
+  std::vector<std::uint8_t> data;
+
+  void begin(long old_length, const FileIdentity& identity) {
+    data.assign(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end());
+    put_u64(data, static_cast<std::uint64_t>(old_length));
+    put_u64(data, identity.volume);
+    put_u64(data, identity.index);
+  }
+  void add(long offset, const std::uint8_t* old, long length) {
+    if (length <= 0) return;
+    const bool uniform = std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
+    data.push_back(uniform ? RECORD_FILL : RECORD_BYTES);
+    put_u64(data, static_cast<std::uint64_t>(offset));
+    put_u64(data, static_cast<std::uint64_t>(length));
+    if (uniform) {
+      data.push_back(old[0]);
+    } else {
+      data.insert(data.end(), old, old + length);
+    }
+  }
+  void finish() {
+    put_u64(data, checksum(data.data(), data.size()));
+    data.insert(data.end(), JOURNAL_END.begin(), JOURNAL_END.end());
+  }
+};
+
+// A journal is whole when its trailer matches; a torn one was never acted on.
+bool journal_whole(const std::vector<std::uint8_t>& journal) {
+  const std::size_t size = journal.size();
+  if (size < JOURNAL_HEADER + JOURNAL_TRAILER) return false;
+  if (!std::equal(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end(), journal.begin())) return false;
+  if (!std::equal(JOURNAL_END.begin(), JOURNAL_END.end(), journal.end() - 8)) return false;
+  return get_u64(journal.data() + size - JOURNAL_TRAILER) == checksum(journal.data(), size - JOURNAL_TRAILER);
+}
+
+bool journal_belongs_to(const std::vector<std::uint8_t>& journal, const FileIdentity& identity) {
+  if (!identity.known) return true;
+  return get_u64(journal.data() + 16) == identity.volume && get_u64(journal.data() + 24) == identity.index;
+}
+
+// Puts the old bytes of a whole journal back and the old length; false when
+// a write fails (the journal then stays for the next run).
+bool roll_back(const OsFile& image, const std::vector<std::uint8_t>& journal) {
+  const std::size_t end = journal.size() - JOURNAL_TRAILER;
+  std::array<std::uint8_t, 4096> fill_piece{};
+  for (std::size_t at = JOURNAL_HEADER; at < end;) {
+    if (end - at < RECORD_HEADER) return false;
+    const std::uint8_t kind = journal[at];
+    const auto offset = static_cast<long>(get_u64(journal.data() + at + 1));
+    const auto length = static_cast<long>(get_u64(journal.data() + at + 9));
+    at += RECORD_HEADER;
+    if (kind == RECORD_BYTES) {
+      if (length < 0 || static_cast<std::size_t>(length) > end - at) return false;
+      if (os_write_at(image, journal.data() + at, length, offset) != length) return false;
+      at += static_cast<std::size_t>(length);
+    } else {
+      if (at >= end || length < 0) return false;
+      fill_piece.fill(journal[at++]);
+      for (long done = 0; done < length;) {
+        const long piece = std::min<long>(length - done, static_cast<long>(fill_piece.size()));
+        if (os_write_at(image, fill_piece.data(), piece, offset + done) != piece) return false;
+        done += piece;
+      }
+    }
+  }
+  const auto old_length = static_cast<long>(get_u64(journal.data() + 8));
+  return os_size(image) <= old_length || os_truncate(image, old_length);
+}
+
+// One range whose bytes differ; its new content comes from `write`.
+struct Change {
+  long offset;
+  long length;
+  const CommitWrite* write;
+};
+
+bool overlaps(const Change& change, const std::vector<ByteRange>& ranges) {
+  return std::any_of(ranges.begin(), ranges.end(), [&](const ByteRange& range) {
+    return change.offset < range.offset + range.length && range.offset < change.offset + change.length;
+  });
+}
+
+// Compares what `write` shall put into the image with what it holds, unit
+// by unit, and records the units that differ and their old bytes.
+int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::vector<Change>& changes,
+                 Journal& journal) {
+  std::vector<std::uint8_t> old(static_cast<std::size_t>(std::min(CHUNK, write.length)));
+  std::vector<std::uint8_t> wanted;
+  if (write.source == WriteSource::fill) wanted.assign(old.size(), write.fill);
+  const long end = write.offset + write.length;
+  for (long position = write.offset; position < end; position += CHUNK) {
+    const long n = std::min(CHUNK, end - position);
+    const std::uint8_t* fresh =
+        write.source == WriteSource::bytes ? write.bytes + (position - write.offset) : wanted.data();
+    // Bytes past the end of the file are missing: they always differ.
+    const long present = std::clamp(old_length - position, 0L, n);
+    if (ctx.known_fill_from >= 0 && position >= ctx.known_fill_from) {
+      std::fill_n(old.begin(), present, FREE_SECTOR_FILL);
+    } else if (present > 0 && os_read_at(ctx.image, old.data(), present, position) != present) {
+      return report_error(ERR_READ, ctx.image_name);
+    }
+    for (long unit = 0; unit < n; unit += write.unit) {
+      const long length = std::min<long>(write.unit, n - unit);
+      const bool differs = unit + length > present ||
+                           std::memcmp(old.data() + unit, fresh + unit, static_cast<std::size_t>(length)) != 0;
+      if (!differs) continue;
+      journal.add(position + unit, old.data() + unit, std::min(length, std::max(0L, present - unit)));
+      Change* last = changes.empty() ? nullptr : &changes.back();
+      if (last != nullptr && last->write == &write && last->offset + last->length == position + unit) {
+        last->length += length;
+      } else {
+        changes.push_back({position + unit, length, &write});
+      }
+    }
+  }
+  return 0;
+}
+
+int write_changes(Context& ctx, const std::vector<Change>& changes) {
+  std::vector<std::uint8_t> fill_piece;
+  for (const Change& change : changes) {
+    const CommitWrite& write = *change.write;
+    if (write.source == WriteSource::bytes) {
+      const std::uint8_t* bytes = write.bytes + (change.offset - write.offset);
+      if (os_write_at(ctx.image, bytes, change.length, change.offset) != change.length) {
+        return report_error(ERR_WRITE, ctx.image_name);
+      }
+      continue;
+    }
+    fill_piece.assign(static_cast<std::size_t>(std::min(CHUNK, change.length)), write.fill);
+    for (long done = 0; done < change.length;) {
+      const long piece = std::min(CHUNK, change.length - done);
+      if (os_write_at(ctx.image, fill_piece.data(), piece, change.offset + done) != piece) {
+        return report_error(ERR_WRITE, ctx.image_name);
+      }
+      done += piece;
+    }
+  }
+  return 0;
+}
+
+int write_journal(const std::string& name, const Journal& journal, bool durable) {
+  OsFile file;
+  if (!os_open(file, name.c_str(), OpenMode::create_new_truncated)) {
+    return report_error(ERR_OPEN_WRITE, name.c_str());
+  }
+  const auto size = static_cast<long>(journal.data.size());
+  const bool written = os_write_at(file, journal.data.data(), size, 0) == size && (!durable || os_sync(file));
+  os_close(file);
+  if (!written) {
+    remove_file(name.c_str());
+    return report_error(ERR_WRITE, name.c_str());
+  }
+  if (durable) os_sync_directory_of(name.c_str());
+  return 0;
+}
+
+// After a change, the free area from the last 0xFF fill to the end of the
+// image is known, so the next change in the same run need not read it.
+void learn_fill(Context& ctx, const CommitPlan& plan) {
+  ctx.known_fill_from = -1;
+  for (const CommitWrite& write : plan.writes) {
+    if (write.source == WriteSource::fill && write.fill == FREE_SECTOR_FILL &&
+        write.offset + write.length == ctx.image_size) {
+      ctx.known_fill_from = write.offset;
+    }
+  }
+}
+
+int commit_in_place(Context& ctx, const CommitPlan& plan) {
+  const long old_length = image_file_length(ctx);
+  if (old_length < 0) return static_cast<int>(old_length);
+  Journal journal;
+  journal.begin(old_length, ctx.image_identity);
+  std::vector<Change> changes;
+  for (const CommitWrite& write : plan.writes) {
+    const int result = find_changes(ctx, write, old_length, changes, journal);
+    if (result != 0) return result;
+  }
+  if (changes.empty()) {
+    learn_fill(ctx, plan);
+    return 0;
+  }
+  const bool durable = std::any_of(changes.begin(), changes.end(),
+                                   [&](const Change& change) { return overlaps(change, plan.occupied); });
+  journal.finish();
+
+  const StopSignalsHeld held;
+  const std::string journal_path = journal_name(ctx.image_name);
+  int result = write_journal(journal_path, journal, durable);
+  if (result != 0) return result;
+  result = write_changes(ctx, changes);
+  if (result == 0 && durable && !os_sync(ctx.image)) result = report_error(ERR_WRITE, ctx.image_name);
+  ctx.image_length = -1;
+  if (result != 0) {
+    ctx.known_fill_from = -1;
+    // Put the old bytes back now; where even that fails, the journal stays
+    // and the next run that opens the image finishes the job.
+    if (roll_back(ctx.image, journal.data) && (!durable || os_sync(ctx.image))) remove_file(journal_path.c_str());
+    return result;
+  }
+  remove_file(journal_path.c_str());
+  if (durable) os_sync_directory_of(journal_path.c_str());
+  learn_fill(ctx, plan);
+  return 0;
+}
+
+// Writes ranges given in ascending order to a file, gathering neighbours
+// into few system calls.
+class SequentialWriter {
+ public:
+  explicit SequentialWriter(const OsFile& file) : file_(file) { buffer_.reserve(4 * CHUNK); }
+
+  bool put(long offset, const std::uint8_t* bytes, long length) {
+    if (offset != start_ + static_cast<long>(buffer_.size()) && !flush()) return false;
+    if (buffer_.empty()) start_ = offset;
+    buffer_.insert(buffer_.end(), bytes, bytes + length);
+    return buffer_.size() < buffer_.capacity() || flush();
+  }
+  bool flush() {
+    const auto size = static_cast<long>(buffer_.size());
+    const bool written = size == 0 || os_write_at(file_, buffer_.data(), size, start_) == size;
+    start_ += size;
+    buffer_.clear();
+    return written;
+  }
+
+ private:
+  const OsFile& file_;
+  std::vector<std::uint8_t> buffer_;
+  long start_ = 0;
+};
+
+// Writes every range of a whole-image plan into `out`; content from the
+// image is read from the open image.
+int write_whole(Context& ctx, const OsFile& out, const CommitPlan& plan) {
+  SequentialWriter writer(out);
+  std::vector<std::uint8_t> piece;
+  for (const CommitWrite& write : plan.writes) {
+    for (long done = 0; done < write.length;) {
+      const long n = std::min(CHUNK, write.length - done);
+      const std::uint8_t* bytes = nullptr;
+      if (write.source == WriteSource::bytes) {
+        bytes = write.bytes + done;
+      } else {
+        piece.resize(static_cast<std::size_t>(n));
+        if (write.source == WriteSource::fill) {
+          std::fill(piece.begin(), piece.end(), write.fill);
+        } else if (os_read_at(ctx.image, piece.data(), n, write.image_offset + done) != n) {
+          return report_error(ERR_READ, ctx.image_name);
+        }
+        bytes = piece.data();
+      }
+      if (!writer.put(write.offset + done, bytes, n)) return report_error(ERR_WRITE, ctx.image_name);
+      done += n;
+    }
+  }
+  return writer.flush() ? 0 : report_error(ERR_WRITE, ctx.image_name);
+}
+
+// The previous image as IMAGE.tmp: a second name for the same file where
+// the host allows one, a copy elsewhere.
+int keep_previous_image(Context& ctx) {
+  const std::string temporary = temporary_copy_name(ctx.image_name);
+  remove_file(temporary.c_str());
+  if (link_file(ctx.image_name, temporary.c_str())) return 0;
+  return copy_host_file(temporary.c_str(), ctx.image_name);
+}
+
+int commit_whole_image(Context& ctx, const CommitPlan& plan) {
+  const long old_length = image_file_length(ctx);
+  if (old_length < 0) return static_cast<int>(old_length);
+  const std::string fresh = new_image_name(ctx.image_name);
+  OsFile out;
+  if (!os_open(out, fresh.c_str(), OpenMode::create_new_truncated)) {
+    return report_error(ERR_OPEN_WRITE, fresh.c_str());
+  }
+  // Runs that open the new image once it is in place wait for this one.
+  os_lock(out, true, 0);
+  const bool durable = old_length > 0;
+  int result = write_whole(ctx, out, plan);
+  if (result == 0 && plan.keep_previous) os_apply_mode(out, mode_of(ctx.image_name));
+  if (result == 0 && durable && !os_sync(out)) result = report_error(ERR_WRITE, ctx.image_name);
+  if (result == 0 && plan.keep_previous) result = keep_previous_image(ctx);
+  if (result == 0) {
+    const StopSignalsHeld held;
+    if (replace_file(fresh.c_str(), ctx.image_name)) {
+      if (durable) os_sync_directory_of(ctx.image_name);
+      os_close(ctx.image);
+      ctx.image = out;
+      ctx.image_identity = os_identity(out);
+      ctx.image_length = plan.length;
+      ctx.known_fill_from = -1;
+      return 0;
+    }
+    result = report_error(ERR_WRITE, ctx.image_name);
+  }
+  os_close(out);
+  remove_file(fresh.c_str());
+  return result;
+}
+
+// The plain way, kept as the reference the minimal commit is tested against:
+// every range written in place, a whole image over the truncated file.
+int rewrite_in_place(Context& ctx, const CommitPlan& plan) {
+  if (plan.whole_image) {
+    if (plan.keep_previous) {
+      const std::string temporary = temporary_copy_name(ctx.image_name);
+      const int result = copy_host_file(temporary.c_str(), ctx.image_name);
+      if (result != 0) return result;
+    }
+    if (!os_truncate(ctx.image, 0)) return report_error(ERR_WRITE, ctx.image_name);
+  }
+  const int result = write_whole(ctx, ctx.image, plan);
+  ctx.image_length = -1;
+  ctx.known_fill_from = -1;
+  return result;
+}
+
+}  // namespace
+
+CommitWrite bytes_write(long offset, long length, const std::uint8_t* bytes, int unit) {
+  return {offset, length, WriteSource::bytes, bytes, 0, 0, unit};
+}
+
+CommitWrite fill_write(long offset, long length, std::uint8_t fill) {
+  return {offset, length, WriteSource::fill, nullptr, fill, 0, SECTOR_SIZE};
+}
+
+CommitWrite image_write(long offset, long length, long image_offset) {
+  return {offset, length, WriteSource::image, nullptr, 0, image_offset, SECTOR_SIZE};
+}
+
+int commit(Context& ctx, const CommitPlan& plan) {
+  if (ctx.commit_mode == CommitMode::full_rewrite) return rewrite_in_place(ctx, plan);
+  return plan.whole_image ? commit_whole_image(ctx, plan) : commit_in_place(ctx, plan);
+}
+
+int recover_image(Context& ctx) {
+  const std::string journal_path = journal_name(ctx.image_name);
+  if (path_exists(journal_path.c_str())) {
+    // Only one run may put bytes back: a reading run waits for the lock a
+    // writing run would hold.
+    const bool was_exclusive = ctx.image_locked_exclusive;
+    if (!was_exclusive && os_lock(ctx.image, true, IMAGE_LOCK_WAIT_MS) == LockOutcome::busy) {
+      return report_error(ERR_ACCESS_READ, ctx.image_name);
+    }
+    std::vector<std::uint8_t> journal;
+    {
+      FileGuard file(std::fopen(journal_path.c_str(), "rb"));
+      if (!file) return report_error(ERR_OPEN_READ, journal_path.c_str());
+      std::array<std::uint8_t, 1 << 14> piece{};
+      std::size_t n = 0;
+      while ((n = std::fread(piece.data(), 1, piece.size(), file.get())) > 0) {
+        journal.insert(journal.end(), piece.begin(), piece.begin() + static_cast<long>(n));
+      }
+    }
+    // A torn journal was never acted on; one of another file is not ours.
+    if (journal_whole(journal) && journal_belongs_to(journal, ctx.image_identity)) {
+      if (!roll_back(ctx.image, journal) || !os_sync(ctx.image)) {
+        return report_error(ERR_WRITE, ctx.image_name);
+      }
+    }
+    if (remove_file(journal_path.c_str()) != RemoveOutcome::removed) {
+      return report_error(ERR_ACCESS_WRITE, journal_path.c_str());
+    }
+    os_sync_directory_of(journal_path.c_str());
+    if (!was_exclusive) os_lock(ctx.image, false, IMAGE_LOCK_WAIT_MS);
+    ctx.image_length = -1;
+  }
+  // A new image that a killed -ic or -ir did not put in place is dropped;
+  // a second name of the image itself that -ir made is no copy worth keeping.
+  const std::string fresh = new_image_name(ctx.image_name);
+  if (path_exists(fresh.c_str())) remove_file(fresh.c_str());
+  const std::string temporary = temporary_copy_name(ctx.image_name);
+  if (same_identity(identity_of_path(temporary.c_str()), ctx.image_identity)) remove_file(temporary.c_str());
+  return 0;
+}

@@ -1,0 +1,99 @@
+// Every call into the operating system that the tool makes beyond the
+// standard library lives behind these functions (POSIX and Windows forms in
+// platform.cpp). Nothing here reports errors: callers decide what a failure
+// means and report it through report_error.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Which file a path or an open file is, independent of its name. Two known
+// identities are equal exactly when they are the same file.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool known = false;
+};
+bool same_identity(const FileIdentity& a, const FileIdentity& b);
+FileIdentity identity_of_path(const char* path);
+FileIdentity identity_of_stream(std::FILE* file);
+
+bool path_exists(const char* path);
+bool path_is_directory(const char* path);
+bool stream_is_directory(std::FILE* file);
+
+// Directory of the running executable with its final separator; empty when
+// the host cannot tell.
+std::string executable_directory();
+
+enum class RemoveOutcome { removed, missing, denied, failed };
+// Deletes a file (never a directory). A read-only file counts as denied, as
+// on hosts that refuse to delete one.
+RemoveOutcome remove_file(const char* path);
+
+// Would deleting this existing file be refused (a read-only file, or a
+// directory that does not let its names change)? False for a missing file.
+bool removal_refused(const char* path);
+
+// Replaces `target` by `source` in one step; false when the host refuses.
+bool replace_file(const char* source, const char* target);
+
+// Gives the file `existing` the second name `name`; false where the host or
+// the file system has no such names.
+bool link_file(const char* existing, const char* name);
+
+// Creates a fresh empty file `directory` + `prefix` + a unique suffix; its
+// name goes to `path`. False when that directory does not take it.
+bool make_unique_file(const std::string& directory, const char* prefix, std::string& path);
+
+// The system's directory for temporary files, with a final separator.
+std::string temporary_directory();
+
+// Permission bits, owner and group of a file, to carry over to its successor.
+struct FileMode {
+  std::uint32_t mode = 0;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  bool known = false;
+};
+FileMode mode_of(const char* path);
+
+// An open file addressed by byte offset, without stream buffering.
+struct OsFile {
+  std::intptr_t handle = -1;
+};
+enum class OpenMode { read_only, read_write, create_read_write, create_new_truncated };
+bool os_open(OsFile& file, const char* path, OpenMode mode);
+void os_close(OsFile& file);
+bool os_is_open(const OsFile& file);
+// Bytes transferred (all of `length` unless the file ends or fails), or -1.
+long os_read_at(const OsFile& file, void* buffer, long length, long offset);
+long os_write_at(const OsFile& file, const void* buffer, long length, long offset);
+long os_size(const OsFile& file);  // -1 when it cannot be told
+bool os_truncate(const OsFile& file, long length);
+bool os_sync(const OsFile& file);
+// Makes the names in a directory (created, renamed, removed) durable.
+void os_sync_directory_of(const char* path);
+FileIdentity os_identity(const OsFile& file);
+// Gives the file the permission bits and, where the process may, the owner.
+void os_apply_mode(const OsFile& file, const FileMode& mode);
+
+enum class LockOutcome { locked, busy, failed };
+// Locks the whole file, shared or exclusive, waiting at most `wait_ms`. The
+// lock goes with the handle: closing it (or the process ending) releases it.
+LockOutcome os_lock(const OsFile& file, bool exclusive, int wait_ms);
+
+// Holds back the signals that ask a run to stop (interrupt, terminate,
+// hang-up, broken pipe) while a change is being written, so that it is never
+// left half-way; a held-back signal takes effect when the guard ends.
+class StopSignalsHeld {
+ public:
+  StopSignalsHeld();
+  ~StopSignalsHeld();
+  StopSignalsHeld(const StopSignalsHeld&) = delete;
+  StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+ private:
+  alignas(8) unsigned char saved_[256];  // the host's signal mask
+};
