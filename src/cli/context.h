@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 #include "image/image_format.h"
 #include "image/platform.h"
@@ -84,6 +85,13 @@ struct Context {
   // From this offset to image_size the image is known to hold free-sector
   // fill (learnt while the image stays open and locked); -1: nothing known.
   long known_fill_from;
+  // The rollback journal of the changes of this run not yet finished: its
+  // bytes as in IMAGE.jnl, whether any change must be synced, and whether
+  // the journal is kept across commits (-fl changes succeed or fail as one).
+  std::vector<std::uint8_t> journal;
+  long journal_old_length;
+  bool journal_durable;
+  bool keep_journal;
 };
 
 inline EntryNode* cursor_exhausted(Context& ctx) { return &ctx.exhausted_marker; }

@@ -5,6 +5,7 @@
 
 #include "cli/errors.h"
 #include "commands/commands.h"
+#include "image/commit.h"
 #include "image/directory.h"
 #include "image/file_io.h"
 #include "names/complex_name.h"
@@ -141,8 +142,9 @@ int add_complex_file(Context& ctx) {
   return add_file(ctx);
 }
 
-int add_file_list(Context& ctx) {
-  std::printf("Adding files from list stored in file: %s\n", ctx.source_path.data());
+namespace {
+
+int add_listed_files(Context& ctx) {
   FileGuard list(std::fopen(ctx.source_path.data(), "rt"));
   if (!list || is_directory(list.get())) return report_error(ERR_OPEN_READ, ctx.source_path.data());
   std::array<char, PATH_FIELD_SIZE> line{};
@@ -156,4 +158,16 @@ int add_file_list(Context& ctx) {
     const int result = add_complex_file(ctx);
     if (result != 0) return result;
   }
+}
+
+}  // namespace
+
+int add_file_list(Context& ctx) {
+  std::printf("Adding files from list stored in file: %s\n", ctx.source_path.data());
+  // A run cut short by a kill or a failed write takes back every line; a
+  // line refused for what it says keeps the lines before it.
+  hold_changes_together(ctx);
+  const int result = add_listed_files(ctx);
+  const int ended = end_changes(ctx);
+  return result != 0 ? result : ended;
 }

@@ -54,6 +54,7 @@ int write_extracted(const char* path, const std::uint8_t* data, int length) {
 }
 
 int extract_matching(Context& ctx, std::FILE* list, int& count) {
+  const FileIdentity list_identity = identity_of_stream(list);
   ctx.entries_cursor = nullptr;
   for (EntryNode* node = next_matching_node(ctx, 1); node != nullptr; node = next_matching_node(ctx, 1)) {
     NameBuffer name{};
@@ -67,8 +68,10 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
     if (result != 0) return result;
     const std::string path = host_path_for(ctx, name.data());
     PathField host_path{};
-    // Neither a path too long for the field nor the image itself is written.
-    if (!copy_path(host_path, path.c_str()) || is_open_image(ctx, path.c_str())) {
+    // Neither a path too long for the field nor the image or the list being
+    // written is overwritten by an extracted file.
+    if (!copy_path(host_path, path.c_str()) || is_open_image(ctx, path.c_str()) ||
+        same_identity(identity_of_path(path.c_str()), list_identity)) {
       return report_error(ERR_OPEN_WRITE, path.c_str());
     }
     result = write_extracted(host_path.data(), node->data, get_u16(node->entry->length));

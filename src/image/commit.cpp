@@ -12,12 +12,19 @@
 namespace {
 
 constexpr long CHUNK = 1 << 16;  // a multiple of every comparison unit
-constexpr std::array<char, 8> JOURNAL_MAGIC = {'V', 'E', 'M', 'J', 'R', 'N', 'L', '1'};
-constexpr std::array<char, 8> JOURNAL_END = {'V', 'E', 'M', 'J', 'E', 'N', 'D', '1'};
+
+// IMAGE.jnl: a header (magic, the image's length before the first change,
+// its identity), then one segment per commit (body length, records, a
+// checksum of the body, an end mark). A record holds the old bytes of one
+// range, or one byte when they were all alike. A segment is written before
+// its commit touches the image, so a torn one was never acted on.
+constexpr std::array<char, 8> JOURNAL_MAGIC = {'V', 'E', 'M', 'J', 'R', 'N', 'L', '2'};
+constexpr std::array<char, 8> SEGMENT_END = {'V', 'E', 'M', 'J', 'E', 'N', 'D', '2'};
 constexpr std::uint8_t RECORD_BYTES = 0;
 constexpr std::uint8_t RECORD_FILL = 1;
 constexpr std::size_t JOURNAL_HEADER = 8 + 8 + 8 + 8;  // magic, old length, identity
-constexpr std::size_t JOURNAL_TRAILER = 8 + 8;         // checksum, end magic
+constexpr std::size_t SEGMENT_HEAD = 8;                // body length
+constexpr std::size_t SEGMENT_TAIL = 8 + 8;            // checksum, end mark
 constexpr std::size_t RECORD_HEADER = 1 + 8 + 8;       // kind, offset, length
 
 void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
@@ -36,42 +43,57 @@ std::uint64_t checksum(const std::uint8_t* data, std::size_t length) {
   return hash;
 }
 
-// The old bytes of every range a change overwrites, and the old length of
-// the image, in one buffer that is written to IMAGE.jnl in one piece.
-struct Journal {
-  std::vector<std::uint8_t> data;
+void begin_journal(std::vector<std::uint8_t>& journal, long old_length, const FileIdentity& identity) {
+  journal.assign(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end());
+  put_u64(journal, static_cast<std::uint64_t>(old_length));
+  put_u64(journal, identity.volume);
+  put_u64(journal, identity.index);
+}
 
-  void begin(long old_length, const FileIdentity& identity) {
-    data.assign(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end());
-    put_u64(data, static_cast<std::uint64_t>(old_length));
-    put_u64(data, identity.volume);
-    put_u64(data, identity.index);
+void add_record(std::vector<std::uint8_t>& segment, long offset, const std::uint8_t* old, long length) {
+  if (length <= 0) return;
+  const bool uniform = std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
+  segment.push_back(uniform ? RECORD_FILL : RECORD_BYTES);
+  put_u64(segment, static_cast<std::uint64_t>(offset));
+  put_u64(segment, static_cast<std::uint64_t>(length));
+  if (uniform) {
+    segment.push_back(old[0]);
+  } else {
+    segment.insert(segment.end(), old, old + length);
   }
-  void add(long offset, const std::uint8_t* old, long length) {
-    if (length <= 0) return;
-    const bool uniform = std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
-    data.push_back(uniform ? RECORD_FILL : RECORD_BYTES);
-    put_u64(data, static_cast<std::uint64_t>(offset));
-    put_u64(data, static_cast<std::uint64_t>(length));
-    if (uniform) {
-      data.push_back(old[0]);
-    } else {
-      data.insert(data.end(), old, old + length);
+}
+
+// A segment as it goes to the file: its body between length and checksum.
+std::vector<std::uint8_t> seal_segment(const std::vector<std::uint8_t>& body) {
+  std::vector<std::uint8_t> sealed;
+  put_u64(sealed, body.size());
+  sealed.insert(sealed.end(), body.begin(), body.end());
+  put_u64(sealed, checksum(body.data(), body.size()));
+  sealed.insert(sealed.end(), SEGMENT_END.begin(), SEGMENT_END.end());
+  return sealed;
+}
+
+// The bodies of the whole segments of a journal, in order; empty when the
+// journal is not one (another program's file, or its header torn).
+std::vector<std::pair<std::size_t, std::size_t>> whole_segments(const std::vector<std::uint8_t>& journal) {
+  std::vector<std::pair<std::size_t, std::size_t>> bodies;
+  if (journal.size() < JOURNAL_HEADER ||
+      !std::equal(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end(), journal.begin())) {
+    return bodies;
+  }
+  for (std::size_t at = JOURNAL_HEADER; journal.size() - at >= SEGMENT_HEAD + SEGMENT_TAIL;) {
+    const std::uint64_t length = get_u64(journal.data() + at);
+    if (length > journal.size() - at - SEGMENT_HEAD - SEGMENT_TAIL) break;
+    const std::size_t body = at + SEGMENT_HEAD;
+    const std::size_t tail = body + static_cast<std::size_t>(length);
+    if (get_u64(journal.data() + tail) != checksum(journal.data() + body, static_cast<std::size_t>(length)) ||
+        !std::equal(SEGMENT_END.begin(), SEGMENT_END.end(), journal.begin() + static_cast<long>(tail) + 8)) {
+      break;
     }
+    bodies.emplace_back(body, static_cast<std::size_t>(length));
+    at = tail + SEGMENT_TAIL;
   }
-  void finish() {
-    put_u64(data, checksum(data.data(), data.size()));
-    data.insert(data.end(), JOURNAL_END.begin(), JOURNAL_END.end());
-  }
-};
-
-// A journal is whole when its trailer matches; a torn one was never acted on.
-bool journal_whole(const std::vector<std::uint8_t>& journal) {
-  const std::size_t size = journal.size();
-  if (size < JOURNAL_HEADER + JOURNAL_TRAILER) return false;
-  if (!std::equal(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end(), journal.begin())) return false;
-  if (!std::equal(JOURNAL_END.begin(), JOURNAL_END.end(), journal.end() - 8)) return false;
-  return get_u64(journal.data() + size - JOURNAL_TRAILER) == checksum(journal.data(), size - JOURNAL_TRAILER);
+  return bodies;
 }
 
 bool journal_belongs_to(const std::vector<std::uint8_t>& journal, const FileIdentity& identity) {
@@ -79,31 +101,40 @@ bool journal_belongs_to(const std::vector<std::uint8_t>& journal, const FileIden
   return get_u64(journal.data() + 16) == identity.volume && get_u64(journal.data() + 24) == identity.index;
 }
 
-// Puts the old bytes of a whole journal back and the old length; false when
-// a write fails (the journal then stays for the next run).
-bool roll_back(const OsFile& image, const std::vector<std::uint8_t>& journal) {
-  const std::size_t end = journal.size() - JOURNAL_TRAILER;
+bool put_back_records(const OsFile& image, const std::uint8_t* body, std::size_t length) {
   std::array<std::uint8_t, 4096> fill_piece{};
-  for (std::size_t at = JOURNAL_HEADER; at < end;) {
-    if (end - at < RECORD_HEADER) return false;
-    const std::uint8_t kind = journal[at];
-    const auto offset = static_cast<long>(get_u64(journal.data() + at + 1));
-    const auto length = static_cast<long>(get_u64(journal.data() + at + 9));
+  for (std::size_t at = 0; at < length;) {
+    if (length - at < RECORD_HEADER) return false;
+    const std::uint8_t kind = body[at];
+    const auto offset = static_cast<long>(get_u64(body + at + 1));
+    const auto size = static_cast<long>(get_u64(body + at + 9));
     at += RECORD_HEADER;
     if (kind == RECORD_BYTES) {
-      if (length < 0 || static_cast<std::size_t>(length) > end - at) return false;
-      if (os_write_at(image, journal.data() + at, length, offset) != length) return false;
-      at += static_cast<std::size_t>(length);
-    } else {
-      if (at >= end || length < 0) return false;
-      fill_piece.fill(journal[at++]);
-      for (long done = 0; done < length;) {
-        const long piece = std::min<long>(length - done, static_cast<long>(fill_piece.size()));
-        if (os_write_at(image, fill_piece.data(), piece, offset + done) != piece) return false;
-        done += piece;
-      }
+      if (size < 0 || static_cast<std::size_t>(size) > length - at) return false;
+      if (os_write_at(image, body + at, size, offset) != size) return false;
+      at += static_cast<std::size_t>(size);
+      continue;
+    }
+    if (at >= length || size < 0) return false;
+    fill_piece.fill(body[at++]);
+    for (long done = 0; done < size;) {
+      const long piece = std::min<long>(size - done, static_cast<long>(fill_piece.size()));
+      if (os_write_at(image, fill_piece.data(), piece, offset + done) != piece) return false;
+      done += piece;
     }
   }
+  return true;
+}
+
+// Puts back the old bytes of every whole segment, the last first (a later
+// commit may have changed what an earlier one wrote), then the old length.
+// False when a write fails: the journal then stays for the next run.
+bool roll_back(const OsFile& image, const std::vector<std::uint8_t>& journal) {
+  const auto segments = whole_segments(journal);
+  for (auto segment = segments.rbegin(); segment != segments.rend(); ++segment) {
+    if (!put_back_records(image, journal.data() + segment->first, segment->second)) return false;
+  }
+  if (segments.empty()) return true;
   const auto old_length = static_cast<long>(get_u64(journal.data() + 8));
   return os_size(image) <= old_length || os_truncate(image, old_length);
 }
@@ -124,7 +155,7 @@ bool overlaps(const Change& change, const std::vector<ByteRange>& ranges) {
 // Compares what `write` shall put into the image with what it holds, unit
 // by unit, and records the units that differ and their old bytes.
 int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::vector<Change>& changes,
-                 Journal& journal) {
+                 std::vector<std::uint8_t>& segment) {
   std::vector<std::uint8_t> old(static_cast<std::size_t>(std::min(CHUNK, write.length)));
   std::vector<std::uint8_t> wanted;
   if (write.source == WriteSource::fill) wanted.assign(old.size(), write.fill);
@@ -145,7 +176,7 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::v
       const bool differs = unit + length > present ||
                            std::memcmp(old.data() + unit, fresh + unit, static_cast<std::size_t>(length)) != 0;
       if (!differs) continue;
-      journal.add(position + unit, old.data() + unit, std::min(length, std::max(0L, present - unit)));
+      add_record(segment, position + unit, old.data() + unit, std::min(length, std::max(0L, present - unit)));
       Change* last = changes.empty() ? nullptr : &changes.back();
       if (last != nullptr && last->write == &write && last->offset + last->length == position + unit) {
         last->length += length;
@@ -180,19 +211,39 @@ int write_changes(Context& ctx, const std::vector<Change>& changes) {
   return 0;
 }
 
-int write_journal(const std::string& name, const Journal& journal, bool durable) {
+// Adds a segment to the journal file (made, with its header, by the first
+// commit of a run's changes) and to the copy in memory.
+int append_segment(Context& ctx, const std::vector<std::uint8_t>& sealed, bool durable) {
+  const std::string name = journal_name(ctx.image_name);
+  const bool first = ctx.journal.empty();
+  if (first) begin_journal(ctx.journal, ctx.journal_old_length, ctx.image_identity);
+  const std::size_t at = first ? 0 : ctx.journal.size();
+  std::vector<std::uint8_t> piece;
+  if (first) piece = ctx.journal;
+  piece.insert(piece.end(), sealed.begin(), sealed.end());
   OsFile file;
-  if (!os_open(file, name.c_str(), OpenMode::create_new_truncated)) {
+  if (!os_open(file, name.c_str(), first ? OpenMode::create_new_truncated : OpenMode::read_write)) {
+    if (first) ctx.journal.clear();
     return report_error(ERR_OPEN_WRITE, name.c_str());
   }
-  const auto size = static_cast<long>(journal.data.size());
-  const bool written = os_write_at(file, journal.data.data(), size, 0) == size && (!durable || os_sync(file));
+  const auto size = static_cast<long>(piece.size());
+  const bool written = os_write_at(file, piece.data(), size, static_cast<long>(at)) == size &&
+                       (!durable || os_sync(file));
   os_close(file);
   if (!written) {
-    remove_file(name.c_str());
+    // Nothing of this commit reached the image: the journal is as before.
+    if (first) {
+      ctx.journal.clear();
+      remove_file(name.c_str());
+    } else {
+      os_open(file, name.c_str(), OpenMode::read_write);
+      if (os_is_open(file)) os_truncate(file, static_cast<long>(ctx.journal.size()));
+      os_close(file);
+    }
     return report_error(ERR_WRITE, name.c_str());
   }
-  if (durable) os_sync_directory_of(name.c_str());
+  if (durable && first) os_sync_directory_of(name.c_str());
+  ctx.journal.insert(ctx.journal.end(), sealed.begin(), sealed.end());
   return 0;
 }
 
@@ -208,42 +259,64 @@ void learn_fill(Context& ctx, const CommitPlan& plan) {
   }
 }
 
+// Takes back every change the journal holds, at once; where even that
+// fails, the journal stays and the next run that opens the image does it.
+void abandon_changes(Context& ctx) {
+  ctx.known_fill_from = -1;
+  if (!ctx.journal.empty() && roll_back(ctx.image, ctx.journal) && os_sync(ctx.image)) {
+    remove_file(journal_name(ctx.image_name).c_str());
+  }
+  ctx.journal.clear();
+  ctx.journal_durable = false;
+}
+
+// The changes are complete: once the image is on disk where that matters,
+// the journal goes.
+int finish_journal(Context& ctx) {
+  if (ctx.journal.empty()) return 0;
+  int result = 0;
+  if (ctx.journal_durable && !os_sync(ctx.image)) result = report_error(ERR_WRITE, ctx.image_name);
+  const std::string name = journal_name(ctx.image_name);
+  if (result != 0) {
+    abandon_changes(ctx);
+    return result;
+  }
+  remove_file(name.c_str());
+  if (ctx.journal_durable) os_sync_directory_of(name.c_str());
+  ctx.journal.clear();
+  ctx.journal_durable = false;
+  return 0;
+}
+
 int commit_in_place(Context& ctx, const CommitPlan& plan) {
   const long old_length = image_file_length(ctx);
   if (old_length < 0) return static_cast<int>(old_length);
-  Journal journal;
-  journal.begin(old_length, ctx.image_identity);
+  if (ctx.journal.empty()) ctx.journal_old_length = old_length;
+  std::vector<std::uint8_t> segment;
   std::vector<Change> changes;
   for (const CommitWrite& write : plan.writes) {
-    const int result = find_changes(ctx, write, old_length, changes, journal);
+    const int result = find_changes(ctx, write, old_length, changes, segment);
     if (result != 0) return result;
   }
-  if (changes.empty()) {
-    learn_fill(ctx, plan);
-    return 0;
+  if (!changes.empty()) {
+    const bool durable = std::any_of(changes.begin(), changes.end(),
+                                     [&](const Change& change) { return overlaps(change, plan.occupied); });
+    const StopSignalsHeld held;
+    int result = append_segment(ctx, seal_segment(segment), durable);
+    if (result == 0) {
+      ctx.journal_durable = ctx.journal_durable || durable;
+      result = write_changes(ctx, changes);
+    }
+    ctx.image_length = -1;
+    if (result != 0) {
+      abandon_changes(ctx);
+      return result;
+    }
   }
-  const bool durable = std::any_of(changes.begin(), changes.end(),
-                                   [&](const Change& change) { return overlaps(change, plan.occupied); });
-  journal.finish();
-
-  const StopSignalsHeld held;
-  const std::string journal_path = journal_name(ctx.image_name);
-  int result = write_journal(journal_path, journal, durable);
-  if (result != 0) return result;
-  result = write_changes(ctx, changes);
-  if (result == 0 && durable && !os_sync(ctx.image)) result = report_error(ERR_WRITE, ctx.image_name);
-  ctx.image_length = -1;
-  if (result != 0) {
-    ctx.known_fill_from = -1;
-    // Put the old bytes back now; where even that fails, the journal stays
-    // and the next run that opens the image finishes the job.
-    if (roll_back(ctx.image, journal.data) && (!durable || os_sync(ctx.image))) remove_file(journal_path.c_str());
-    return result;
-  }
-  remove_file(journal_path.c_str());
-  if (durable) os_sync_directory_of(journal_path.c_str());
   learn_fill(ctx, plan);
-  return 0;
+  if (ctx.keep_journal) return 0;
+  const StopSignalsHeld held;
+  return finish_journal(ctx);
 }
 
 // Writes ranges given in ascending order to a file, gathering neighbours
@@ -372,6 +445,14 @@ CommitWrite image_write(long offset, long length, long image_offset) {
   return {offset, length, WriteSource::image, nullptr, 0, image_offset, SECTOR_SIZE};
 }
 
+void hold_changes_together(Context& ctx) { ctx.keep_journal = true; }
+
+int end_changes(Context& ctx) {
+  ctx.keep_journal = false;
+  const StopSignalsHeld held;
+  return finish_journal(ctx);
+}
+
 int commit(Context& ctx, const CommitPlan& plan) {
   if (ctx.commit_mode == CommitMode::full_rewrite) return rewrite_in_place(ctx, plan);
   return plan.whole_image ? commit_whole_image(ctx, plan) : commit_in_place(ctx, plan);
@@ -396,8 +477,8 @@ int recover_image(Context& ctx) {
         journal.insert(journal.end(), piece.begin(), piece.begin() + static_cast<long>(n));
       }
     }
-    // A torn journal was never acted on; one of another file is not ours.
-    if (journal_whole(journal) && journal_belongs_to(journal, ctx.image_identity)) {
+    // A torn segment was never acted on; a journal of another file is not ours.
+    if (journal.size() >= JOURNAL_HEADER && journal_belongs_to(journal, ctx.image_identity)) {
       if (!roll_back(ctx.image, journal) || !os_sync(ctx.image)) {
         return report_error(ERR_WRITE, ctx.image_name);
       }

@@ -63,6 +63,11 @@ CommitWrite bytes_write(long offset, long length, const std::uint8_t* bytes, int
 CommitWrite fill_write(long offset, long length, std::uint8_t fill);
 CommitWrite image_write(long offset, long length, long image_offset);
 
+// The commits that follow succeed or fail as one: a failed write, or a
+// kill, takes back all of them (-fl). end_changes completes them.
+void hold_changes_together(Context& ctx);
+int end_changes(Context& ctx);
+
 // Carries out `plan`. 0, or the reported error with the image as it was.
 int commit(Context& ctx, const CommitPlan& plan);
 

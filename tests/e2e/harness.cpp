@@ -60,8 +60,9 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     in << options.input;
   }
   ::chmod(in_path.c_str(), 0666);
-  std::vector<std::string> argv_text;
-  argv_text.push_back(options.argv0.empty() ? std::string(VEMTOOL_BINARY) : options.argv0);
+  const std::string binary = options.reference ? VEMTOOL_REFERENCE_BINARY : VEMTOOL_BINARY;
+  std::vector<std::string> argv_text = options.wrapper;
+  argv_text.push_back(options.argv0.empty() || !options.wrapper.empty() ? binary : options.argv0);
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& text : argv_text) argv.push_back(text.data());
@@ -77,6 +78,13 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (options.closed_stdout) {
+      int ends[2];
+      if (::pipe(ends) != 0) ::_exit(127);
+      ::close(ends[0]);
+      ::dup2(ends[1], 1);
+      ::signal(SIGPIPE, SIG_DFL);
+    }
     if (::chdir(dir_.c_str()) != 0) ::_exit(127);
     if (options.file_size_limit >= 0) {
       ::signal(SIGXFSZ, SIG_IGN);
@@ -87,7 +95,10 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     if (options.unprivileged && ::geteuid() == 0) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0) ::_exit(127);
     }
-    ::execv(VEMTOOL_BINARY, argv.data());
+    if (!options.wrapper.empty()) {
+      ::execvp(argv[0], argv.data());
+    }
+    ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
   int wait_status = 0;
@@ -148,6 +159,12 @@ RunOptions unprivileged() {
 RunOptions size_limited(long bytes) {
   RunOptions options;
   options.file_size_limit = bytes;
+  return options;
+}
+
+RunOptions with_input(const std::string& input) {
+  RunOptions options;
+  options.input = input;
   return options;
 }
 
@@ -219,4 +236,9 @@ Bytes build_raw_image(const RawImage& image) {
 std::uint16_t u16_at(const Bytes& bytes, std::size_t offset) {
   return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[offset]) |
                                     (static_cast<unsigned char>(bytes[offset + 1]) << 8));
+}
+
+void expect_bytes(const Bytes& actual, const Bytes& expected) {
+  const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first - actual.begin();
+  EXPECT_TRUE(actual == expected) << "sizes " << actual.size() << "/" << expected.size() << ", differing from " << at;
 }

@@ -21,6 +21,9 @@ struct RunOptions {
   bool unprivileged = false; // run as nobody when the tests run as root
   long file_size_limit = -1; // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   std::string argv0;         // program path as invoked (default: the binary)
+  bool closed_stdout = false; // standard output is a pipe nobody reads
+  bool reference = false;     // run the full-rewrite reference build
+  std::vector<std::string> wrapper;  // runs the tool under this command (strace ...)
 };
 
 struct RunResult {
@@ -32,6 +35,7 @@ struct RunResult {
 RunOptions unprivileged();
 RunOptions size_limited(long bytes);
 RunOptions invoked_as(const std::string& argv0);
+RunOptions with_input(const std::string& input);
 
 // Checks a whole run: standard output after the banner, the error message
 // (empty: none) and the exit status.
@@ -88,5 +92,9 @@ struct RawImage {
   std::vector<std::pair<int, Bytes>> data;   // sector, bytes
 };
 Bytes build_raw_image(const RawImage& image);
+
+// Compares file contents without dumping megabytes: sizes and the first
+// differing offset.
+void expect_bytes(const Bytes& actual, const Bytes& expected);
 
 std::uint16_t u16_at(const Bytes& bytes, std::size_t offset);

@@ -1,0 +1,227 @@
+// The commit of every writing command: the same bytes as a full rewrite,
+// nothing left half-done by a kill or a failed write, writers serialized.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "harness.h"
+
+namespace {
+
+// The images every command is tried on: packed by this tool; made elsewhere
+// with gaps between slots and files and stray bytes in the free areas; and
+// one whose file ends behind its last file, short of its declared size.
+enum class Shape { packed, made_elsewhere, short_file };
+
+Bytes shaped_image(Shape shape) {
+  RawImage image{1, 8, 1023, {}, {}};
+  const std::vector<std::pair<std::string, int>> files = {{"A", 300}, {"B", 129}, {"C", 0}, {"D", 1000}};
+  const bool gaps = shape == Shape::made_elsewhere;
+  int sector = 9 + (gaps ? 2 : 0);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const int slot = static_cast<int>(gaps ? i * 2 + 1 : i);
+    const auto& [name, length] = files[i];
+    image.slots.push_back({slot, raw_entry('B', name, sector, 0x100 * int(i), length, int(i) % 4, "Long " + name)});
+    image.data.push_back({sector, pattern_bytes(length, int(i)) + Bytes((128 - length % 128) % 128, '\xFF')});
+    sector += (length + 127) / 128 + (gaps ? 3 : 0);
+  }
+  if (gaps) {
+    image.slots.push_back({0, " stray slot bytes" + Bytes(15, 'x')});   // free: starts with a blank
+    image.slots.push_back({6, "\xE5" "also free" + Bytes(22, '\x01')});
+    image.data.push_back({10, Bytes(128, '\0')});                        // between files
+    image.data.push_back({900, "stray data in a free sector"});          // behind the last file
+  }
+  Bytes bytes = build_raw_image(image);
+  if (shape == Shape::short_file) bytes.resize(static_cast<std::size_t>(sector) * 128);
+  return bytes;
+}
+
+const char* shape_name(Shape shape) {
+  return shape == Shape::packed ? "packed" : shape == Shape::made_elsewhere ? "made elsewhere" : "short file";
+}
+
+struct WritingCommand {
+  const char* name;
+  Args args;
+};
+
+void PrintTo(const WritingCommand& command, std::ostream* out) { *out << command.name; }
+
+const std::vector<WritingCommand>& writing_commands() {
+  static const std::vector<WritingCommand> commands = {
+      {"Add", {"-fa", "new.bin", "-ln", "New one", "-sa", "0x4000", "-al"}},
+      {"AddOverwrite", {"-fa", "a.b", "-ow"}},
+      {"Replace", {"-fr", "B.B", "new.bin"}},
+      {"AddComplex", {"-fc", "CX_Long#20n_4096_3.B"}},
+      {"AddList", {"-fl", "list.txt"}},
+      {"ChangeParameters", {"-fp", "A.B", "-fn", "Z.B", "-sa", "1", "-al"}},
+      {"DeleteFirst", {"-fd", "A*"}},
+      {"DeleteLast", {"-fd", "D*"}},
+      {"DeleteAll", {"-fd", "*"}},
+      {"ReconfigureItems", {"-ir", "-id", "64", "-is", "128"}},
+      {"ReconfigureSize", {"-ir", "-is", "256"}},
+      {"ReconfigureBootOnly", {"-ir", "-ib", "boot1.bin", "-is", "128"}},
+      {"ReconfigureBootGrows", {"-ir", "-ib", "boot2.bin", "-is", "128"}},
+      {"MakeLoader", {"-ml", "LDR.L", "A.B", "B.B", "-mon", "2X"}},
+      {"CreateOverExisting", {"-ic", "-ib", "boot1.bin", "-is", "64"}},
+  };
+  return commands;
+}
+
+class CommitTest : public E2eTest, public ::testing::WithParamInterface<WritingCommand> {
+ protected:
+  void SetUp() override {
+    E2eTest::SetUp();
+    write_file("new.bin", pattern_bytes(1000, 7));
+    write_file("a.b", pattern_bytes(700, 8));
+    write_file("CX_Long#20n_4096_3.B", pattern_bytes(200, 9));
+    write_file("l1.bin", pattern_bytes(130, 10));
+    write_file("L1_First_0_1.B", pattern_bytes(130, 10));
+    write_file("L2__0_0.C", "");
+    write_file("list.txt", "L1_First_0_1.B\r\n\n  L2__0_0.C  \n");
+    write_file("boot1.bin", make_booter(128));
+    write_file("boot2.bin", make_booter(300));
+  }
+  Args command_line() const { return Args{"img.vem"} + GetParam().args; }
+  // The image `shape` after the command, as the reference build leaves it.
+  RunResult reference_run(Shape shape, Bytes& image) {
+    write_file("img.vem", shaped_image(shape));
+    RunOptions options;
+    options.reference = true;
+    const RunResult result = run(command_line(), options);
+    image = read_file("img.vem");
+    return result;
+  }
+};
+
+std::string strace_path() {
+  for (const char* candidate : {"/usr/bin/strace", "/bin/strace"}) {
+    if (::access(candidate, X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST_P(CommitTest, LeavesTheBytesOfAFullRewrite) {
+  for (Shape shape : {Shape::packed, Shape::made_elsewhere, Shape::short_file}) {
+    SCOPED_TRACE(shape_name(shape));
+    Bytes expected;
+    const RunResult reference = reference_run(shape, expected);
+    ::unlink(path("img.vem.tmp").c_str());
+    write_file("img.vem", shaped_image(shape));
+    const Args before = list_dir();
+    const RunResult minimal = run(command_line());
+    // -ml names its temporary Loader file uniquely in each run.
+    const std::regex temporary("vemldr[A-Za-z0-9]{6}");
+    EXPECT_EQ(std::regex_replace(minimal.out, temporary, "vemldr"), std::regex_replace(reference.out, temporary, "vemldr"));
+    EXPECT_EQ(minimal.err, reference.err);
+    EXPECT_EQ(minimal.status, reference.status);
+    expect_bytes(read_file("img.vem"), expected);
+    EXPECT_EQ(list_dir(), before);  // no side file stays behind
+  }
+}
+
+// A kill before any write, rename, unlink, link, truncate or sync leaves
+// the old image or the new one, once the next run has opened it.
+TEST_P(CommitTest, KilledAnywhereLeavesTheOldOrTheNewImage) {
+  const std::string strace = strace_path();
+  if (strace.empty()) GTEST_SKIP() << "strace is not installed (apt-get install strace)";
+  const Bytes old = shaped_image(Shape::made_elsewhere);
+  Bytes fresh;
+  ASSERT_EQ(reference_run(Shape::made_elsewhere, fresh).status, 0);
+  int kills = 0;
+  for (const char* call : {"pwrite64", "write", "rename", "unlink", "link", "ftruncate", "fsync"}) {
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(call) + " #" + std::to_string(n));
+      write_file("img.vem", old);
+      RunOptions options;
+      options.wrapper = {strace, "-f", "-o", "/dev/null", "-e",
+                         "inject=" + std::string(call) + ":signal=KILL:when=" + std::to_string(n)};
+      if (run(command_line(), options).status < 128) break;
+      ++kills;
+      ASSERT_EQ(run({"img.vem", "-ii"}).status, 0);
+      const Bytes after = read_file("img.vem");
+      EXPECT_TRUE(after == old || after == fresh) << "neither old nor new";
+      EXPECT_FALSE(exists("img.vem.jnl") || exists("img.vem.new"));
+    }
+  }
+  EXPECT_GT(kills, 0);
+}
+
+// A failed write or sync fails the command with its message, and the image
+// is the old one when the command ends.
+TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
+  const std::string strace = strace_path();
+  if (strace.empty()) GTEST_SKIP() << "strace is not installed (apt-get install strace)";
+  const Bytes old = shaped_image(Shape::made_elsewhere);
+  Bytes fresh;
+  ASSERT_EQ(reference_run(Shape::made_elsewhere, fresh).status, 0);
+  for (const char* fault : {"pwrite64:error=EIO", "pwrite64:error=ENOSPC", "fsync:error=EIO"}) {
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(std::string(fault) + " #" + std::to_string(n));
+      write_file("img.vem", old);
+      RunOptions options;
+      options.wrapper = {strace, "-f", "-o", "/dev/null", "-e",
+                         "inject=" + std::string(fault) + ":when=" + std::to_string(n)};
+      const RunResult result = run(command_line(), options);
+      if (result.status == 0) {
+        expect_bytes(read_file("img.vem"), fresh);
+        break;
+      }
+      EXPECT_EQ(result.status, 14);
+      EXPECT_NE(result.err.find("Can't write to the file 'img.vem"), std::string::npos) << result.err;
+      expect_bytes(read_file("img.vem"), old);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CommitTest, ::testing::ValuesIn(writing_commands()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+using CommitSafetyTest = E2eTest;
+
+TEST_F(CommitSafetyTest, SimultaneousAddsAllArriveWhole) {
+  create_image("img.vem", 1024);
+  for (int i = 0; i < 16; ++i) write_file("f" + std::to_string(i) + ".bin", pattern_bytes(1000 + 300 * i, i));
+  for (int trial = 0; trial < 3; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const std::string script = "cd '" + dir_ + "' && for i in $(seq 0 15); do '" + VEMTOOL_BINARY +
+                               "' img.vem -fa f$i.bin -ow >/dev/null 2>err$i & done; wait";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    make_dir("out");
+    ASSERT_EQ(run({"img.vem", "-fx", "out/*"}).status, 0);
+    for (int i = 0; i < 16; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(read_file("err" + std::to_string(i)), "");
+      expect_bytes(read_file("out/F" + std::to_string(i) + ".B"), pattern_bytes(1000 + 300 * i, i));
+    }
+  }
+}
+
+TEST_F(CommitSafetyTest, StaleSideFilesAreDealtWithByTheNextRun) {
+  create_image("img.vem");
+  const Bytes image = read_file("img.vem");
+  write_file("img.vem.new", "a new image a killed -ic never put in place");
+  write_file("img.vem.jnl", "VEMJRNL1 torn");  // a journal whose writing was cut short
+  expect_run(run({"img.vem", "-ii"}), "VEM image info: img.vem\nVEM image size: 512 kB (4096 sectors)\nVEM BOOT "
+             "size: 256 bytes\nDirectory items: 32 (1024 bytes)\nCapacity: 510.75 kB (4086 secotrs)\n\nFiles: 0\n"
+             "Used space: 0 kB\nFree space: 510.75 kB\n", "", 0);
+  EXPECT_EQ(read_file("img.vem"), image);
+  EXPECT_EQ(list_dir(), (Args{"boot.bin", "img.vem"}));
+}
+
+TEST_F(CommitSafetyTest, ARunWaitsForTheLockThenGivesUpNamingTheImage) {
+  create_image("img.vem");
+  write_file("a.bin", "a");
+  // Another holder of the image for 1 s: the add waits and succeeds.
+  const std::string hold = "cd '" + dir_ + "' && (flock img.vem sleep ";
+  ASSERT_EQ(std::system((hold + "1 &) && sleep 0.2").c_str()), 0);
+  EXPECT_EQ(run({"img.vem", "-fa", "a.bin"}).status, 0);
+  // Held longer than a run waits: writers and readers give up, image intact.
+  ASSERT_EQ(std::system((hold + "11 &) && sleep 0.2").c_str()), 0);
+  const Bytes before = read_file("img.vem");
+  expect_run(run({"img.vem", "-fd", "A.B"}), "", "Can't access output file 'img.vem' for writing!", 13);
+  EXPECT_EQ(read_file("img.vem"), before);
+}
