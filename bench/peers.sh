@@ -16,7 +16,7 @@
 # tools are compared within the same run, so the ratios stay fair.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
+build=$(realpath -m "${1:-$root/build-bench}")
 rounds=${BENCH_ROUNDS:-5}
 runs=${BENCH_RUNS:-10}
 
@@ -34,12 +34,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   exit 1
 fi
 
+# Configures a Release build once; builds every time, so a stale binary is
+# never measured.
 release_build() {  # dir [extra cmake args...]
   local dir=$1; shift
-  if [ ! -x "$dir/vemtool" ]; then
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
-    cmake --build "$dir" -j2 >/dev/null
   fi
+  cmake --build "$dir" --target vemtool -j2 >/dev/null
 }
 release_build "$build"
 vem=$build/vemtool
