@@ -6,11 +6,11 @@
 #   bench/run.sh [build-dir]    (default: build-bench, configured Release)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-bench}
-if [ ! -x "$build/vemtool" ]; then
+build=$(realpath -m "${1:-$root/build-bench}")
+if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-  cmake --build "$build" -j2 >/dev/null
 fi
+cmake --build "$build" --target vemtool -j2 >/dev/null
 for tool in strace /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "bench needs $tool (apt-get install strace time)"; exit 1; }
 done
