@@ -70,8 +70,9 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
     PathField host_path{};
     // Neither a path too long for the field nor the image or the list being
     // written is overwritten by an extracted file.
-    if (!copy_path(host_path, path.c_str()) || is_open_image(ctx, path.c_str()) ||
-        same_identity(identity_of_path(path.c_str()), list_identity)) {
+    const FileIdentity target = identity_of_path(path.c_str());
+    if (!copy_path(host_path, path.c_str()) || same_identity(target, ctx.image_identity) ||
+        same_identity(target, list_identity)) {
       return report_error(ERR_OPEN_WRITE, path.c_str());
     }
     result = write_extracted(host_path.data(), node->data, get_u16(node->entry->length));

@@ -460,13 +460,8 @@ int commit(Context& ctx, const CommitPlan& plan) {
 
 int recover_image(Context& ctx) {
   const std::string journal_path = journal_name(ctx.image_name);
-  if (path_exists(journal_path.c_str())) {
-    // Only one run may put bytes back: a reading run waits for the lock a
-    // writing run would hold.
-    const bool was_exclusive = ctx.image_locked_exclusive;
-    if (!was_exclusive && os_lock(ctx.image, true, IMAGE_LOCK_WAIT_MS) == LockOutcome::busy) {
-      return report_error(ERR_ACCESS_READ, ctx.image_name);
-    }
+  // Only a run that holds the image exclusively puts bytes back.
+  if (ctx.image_locked_exclusive && path_exists(journal_path.c_str())) {
     std::vector<std::uint8_t> journal;
     {
       FileGuard file(std::fopen(journal_path.c_str(), "rb"));
@@ -487,7 +482,6 @@ int recover_image(Context& ctx) {
       return report_error(ERR_ACCESS_WRITE, journal_path.c_str());
     }
     os_sync_directory_of(journal_path.c_str());
-    if (!was_exclusive) os_lock(ctx.image, false, IMAGE_LOCK_WAIT_MS);
     ctx.image_length = -1;
   }
   // A new image that a killed -ic or -ir did not put in place is dropped;

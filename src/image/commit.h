@@ -71,6 +71,7 @@ int end_changes(Context& ctx);
 // Carries out `plan`. 0, or the reported error with the image as it was.
 int commit(Context& ctx, const CommitPlan& plan);
 
-// Rolls back a change that a killed or failed run left half-done and
-// removes stale side files. Called by open_image. 0 or the reported error.
+// Rolls back a change that a killed or failed run left half-done (when the
+// image is held exclusively) and removes stale side files. Called by
+// open_image. 0 or the reported error.
 int recover_image(Context& ctx);

@@ -22,7 +22,7 @@ long measure_length(std::FILE* file) {
 
 // Opens the image file and takes its lock. A file replaced while this run
 // waited (-ic and -ir put a new file in place) is opened again by name.
-int open_and_lock(Context& ctx, OpenMode mode, bool exclusive) {
+int open_and_lock(Context& ctx, OpenMode mode, bool exclusive, int busy_error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(IMAGE_LOCK_WAIT_MS);
   for (;;) {
     if (!os_open(ctx.image, ctx.image_name, mode)) return report_error(ERR_OPEN_WRITE, ctx.image_name);
@@ -31,7 +31,7 @@ int open_and_lock(Context& ctx, OpenMode mode, bool exclusive) {
     const LockOutcome lock = os_lock(ctx.image, exclusive, static_cast<int>(std::max<long long>(0, left.count())));
     if (lock == LockOutcome::busy) {
       os_close(ctx.image);
-      return report_error(exclusive ? ERR_ACCESS_WRITE : ERR_ACCESS_READ, ctx.image_name);
+      return report_error(busy_error, ctx.image_name);
     }
     // A file system without locks still serves, as it did before locking.
     ctx.image_identity = os_identity(ctx.image);
@@ -87,11 +87,23 @@ int open_image(Context& ctx, int recreate) {
   if (recreate && removal_refused(ctx.image_name)) {
     return report_error(ERR_ACCESS_WRITE, ctx.image_name);
   }
-  const int result = open_and_lock(ctx, recreate ? OpenMode::create_read_write : OpenMode::read_write, exclusive);
-  if (result != 0) return result;
+  const OpenMode mode = recreate ? OpenMode::create_read_write : OpenMode::read_write;
+  const int busy_error = exclusive ? ERR_ACCESS_WRITE : ERR_ACCESS_READ;
+  int result = open_and_lock(ctx, mode, exclusive, busy_error);
   ctx.image_length = -1;
   ctx.known_fill_from = -1;
-  return recover_image(ctx);
+  if (result != 0 || exclusive || !path_exists(journal_name(ctx.image_name).c_str())) {
+    return result != 0 ? result : recover_image(ctx);
+  }
+  // A reading run that finds a change left half-done takes the image as a
+  // writer would to put it right, then holds it shared again.
+  close_image(ctx);
+  result = open_and_lock(ctx, mode, true, busy_error);
+  if (result == 0) result = recover_image(ctx);
+  if (result == 0 && os_lock(ctx.image, false, IMAGE_LOCK_WAIT_MS) == LockOutcome::locked) {
+    ctx.image_locked_exclusive = false;
+  }
+  return result;
 }
 
 int close_image(Context& ctx) {
