@@ -48,9 +48,10 @@ std::string host_path_for(const Context& ctx, const char* name) {
 // file, so an older file of that name is not left behind as if extracted.
 int write_extracted(const char* path, const std::uint8_t* data, int length) {
   if (length > 0) return write_host_file(path, data, length, 0);
-  FileGuard file(std::fopen(path, "wb"));
-  if (!file) return report_error(ERR_OPEN_WRITE, path);
-  return close_written(file) ? 0 : report_error(ERR_WRITE, path);
+  OsFile file;
+  if (!os_open(file, path, OpenMode::create_new_truncated)) return report_error(ERR_OPEN_WRITE, path);
+  os_close(file);
+  return 0;
 }
 
 int extract_matching(Context& ctx, std::FILE* list, int& count) {
@@ -64,7 +65,10 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
       build_plain_host_name(*node->entry, name);
     }
     std::printf("Extracting file: %s\n", name.data());
-    int result = load_node_data(ctx, node, 0);
+    // Each file passes through the work buffer: no allocation per file.
+    int result = node->rounded_length == 0
+                     ? 0
+                     : read_image_at(ctx, ctx.work_buffer, node->data_offset, node->rounded_length);
     if (result != 0) return result;
     const std::string path = host_path_for(ctx, name.data());
     PathField host_path{};
@@ -75,7 +79,7 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
         same_identity(target, list_identity)) {
       return report_error(ERR_OPEN_WRITE, path.c_str());
     }
-    result = write_extracted(host_path.data(), node->data, get_u16(node->entry->length));
+    result = write_extracted(host_path.data(), ctx.work_buffer, get_u16(node->entry->length));
     if (result != 0) return result;
     if (list != nullptr && std::fprintf(list, "./%s\n", name.data()) < 0) {
       return report_error(ERR_WRITE, ctx.list_path.data());

@@ -158,17 +158,21 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
 
 int write_host_file(const char* name, const std::uint8_t* buffer, int length, int append) {
   if (length <= 0) return 0;
-  FileGuard file(std::fopen(name, append ? "ab" : "wb"));
-  if (!file) return report_error(ERR_OPEN_WRITE, name);
-  if (!append && std::fseek(file.get(), 0, SEEK_SET) != 0) {
-    return report_error(ERR_ACCESS_WRITE, name);
+  if (append) {
+    FileGuard file(std::fopen(name, "ab"));
+    if (!file) return report_error(ERR_OPEN_WRITE, name);
+    if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), file.get()) != static_cast<std::size_t>(length) ||
+        !close_written(file)) {
+      return report_error(ERR_WRITE, name);
+    }
+    return 0;
   }
-  if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), file.get()) !=
-      static_cast<std::size_t>(length)) {
-    return report_error(ERR_WRITE, name);
-  }
-  if (!close_written(file)) return report_error(ERR_WRITE, name);
-  return 0;
+  // One open, one write, one close: extraction writes many small files.
+  OsFile file;
+  if (!os_open(file, name, OpenMode::create_new_truncated)) return report_error(ERR_OPEN_WRITE, name);
+  const bool written = os_write_at(file, buffer, length, 0) == length;
+  os_close(file);
+  return written ? 0 : report_error(ERR_WRITE, name);
 }
 
 int copy_host_file(const char* target, const char* source) {
