@@ -156,10 +156,15 @@ bool overlaps(const Change& change, const std::vector<ByteRange>& ranges) {
 // by unit, and records the units that differ and their old bytes.
 int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::vector<Change>& changes,
                  std::vector<std::uint8_t>& segment) {
+  const long end = write.offset + write.length;
+  // Free space this run has filled already needs no second look.
+  if (write.source == WriteSource::fill && write.fill == FREE_SECTOR_FILL && ctx.known_fill_from >= 0 &&
+      write.offset >= ctx.known_fill_from && end <= old_length) {
+    return 0;
+  }
   std::vector<std::uint8_t> old(static_cast<std::size_t>(std::min(CHUNK, write.length)));
   std::vector<std::uint8_t> wanted;
   if (write.source == WriteSource::fill) wanted.assign(old.size(), write.fill);
-  const long end = write.offset + write.length;
   for (long position = write.offset; position < end; position += CHUNK) {
     const long n = std::min(CHUNK, end - position);
     const std::uint8_t* fresh =
