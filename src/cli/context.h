@@ -75,6 +75,7 @@ struct Context {
   int opt_psc;
 
   // Implementation state beyond the options and geometry.
+  const char* program_path;    // argument 0, as invoked
   EntryNode exhausted_marker;  // its address marks an exhausted search
   std::uint8_t* image_stream_buffer;  // stdio buffer of `image`
   long image_length;           // length of the open image file, -1 unknown

@@ -38,7 +38,7 @@ TEST_F(CliTest, UsageTextStopsTwiceForEnter) {
   for (const auto& [args, input] : std::vector<std::pair<Args, std::string>>{
            {{}, ""}, {{"img.vem"}, ""}, {{"img.vem"}, "typed\n\n"}}) {
     SCOPED_TRACE(::testing::PrintToString(args) + ::testing::PrintToString(input));
-    expect_run(run(args, {input, false, -1, ""}), USAGE, "", 0);
+    expect_run(run(args, {input, false, -1, "", ""}), USAGE, "", 0);
     EXPECT_TRUE(list_dir().empty());
   }
 }

@@ -87,7 +87,7 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     if (options.unprivileged && ::geteuid() == 0) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0) ::_exit(127);
     }
-    ::execv(VEMTOOL_BINARY, argv.data());
+    ::execv(options.binary.empty() ? VEMTOOL_BINARY : options.binary.c_str(), argv.data());
     ::_exit(127);
   }
   int wait_status = 0;
@@ -111,6 +111,11 @@ bool E2eTest::exists(const std::string& name) const { return ::access(path(name)
 void E2eTest::make_dir(const std::string& name) {
   ::mkdir(path(name).c_str(), 0777);
   ::chmod(path(name).c_str(), 0777);
+}
+
+void E2eTest::copy_binary(const std::string& name) {
+  write_file(name, slurp(VEMTOOL_BINARY));
+  ::chmod(path(name).c_str(), 0755);
 }
 
 void E2eTest::give_to_nobody(const std::string& name) {
