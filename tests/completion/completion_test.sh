@@ -7,7 +7,7 @@ set -u
 export LC_ALL=C
 tool=$(realpath "$1")
 # shellcheck source=/dev/null
-source "$2"
+source "$2" || exit 1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
