@@ -77,6 +77,7 @@ struct Context {
   int opt_psc;
 
   // Implementation state beyond the options and geometry.
+  const char* program_path;    // argument 0, as invoked
   EntryNode exhausted_marker;  // its address marks an exhausted search
   CommitMode commit_mode;
   bool image_locked_exclusive;  // the lock held on `image`

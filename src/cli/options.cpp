@@ -1,12 +1,11 @@
 #include "cli/options.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstring>
 #include <string>
 
 #include "cli/alloc.h"
+#include "cli/data_files.h"
 #include "cli/errors.h"
 #include "names/name81.h"
 
@@ -14,7 +13,6 @@ namespace {
 
 constexpr int DEFAULT_IMAGE_SIZE = 512 * 1024;
 constexpr int DEFAULT_DIR_ITEMS = 32;
-constexpr const char* DEFAULT_BOOT_FILE = "vem-boot.bin";
 
 // Options that a command may admit, one bit each.
 enum OptionBit : unsigned {
@@ -234,37 +232,10 @@ int check_combination(const Context& ctx) {
   return 0;
 }
 
-// Directory of the running executable, with its final '/'; empty if unknown.
-std::string executable_directory() {
-  std::array<char, 4096> target{};
-  const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
-  if (length <= 0) return "";
-  const std::string path(target.data(), static_cast<std::size_t>(length));
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-// The Booter file beside the program as invoked; a program found through
-// PATH has no directory in its name, so the executable's own is used unless
-// the current directory holds a Booter file.
-int set_default_boot_file(Context& ctx, const char* program) {
-  const int separator = host_separator(program);
-  std::string path;
-  if (separator >= 0) {
-    path.assign(program, static_cast<std::size_t>(separator) + 1);
-  } else if (::access(DEFAULT_BOOT_FILE, F_OK) != 0) {
-    path = executable_directory();
-  }
-  path += DEFAULT_BOOT_FILE;
-  if (copy_path(ctx.boot_file, path.c_str())) return 0;
-  // Only the commands that read files beside the Booter need the path.
-  const bool needed = ctx.cmd_ic || (ctx.cmd_fa && ctx.opt_psc) || ctx.cmd_ml;
-  return needed ? report_error(ERR_OPEN_READ, path.c_str()) : 0;
-}
-
-int fill_defaults(Context& ctx, const char* program) {
-  if (ctx.boot_file[0] == '\0') {
-    const int result = set_default_boot_file(ctx, program);
+int fill_defaults(Context& ctx) {
+  // Only -ic reads the default Booter, so only -ic pays for its lookup.
+  if (ctx.boot_file[0] == '\0' && ctx.cmd_ic) {
+    const int result = find_data_file(ctx, DEFAULT_BOOT_FILE, ctx.boot_file);
     if (result != 0) return result;
   }
   if (ctx.cmd_ic || ctx.cmd_ir) {
@@ -285,6 +256,7 @@ int fill_defaults(Context& ctx, const char* program) {
 int parse_options(int argc, char** argv, Context*& ctx_slot) {
   if (alloc_zeroed(ctx_slot) != 0) return ERR_OUT_OF_MEMORY;
   Context& ctx = *ctx_slot;
+  ctx.program_path = argv[0];
   ctx.image_name = argv[1];
   ctx.image_size_opt = -1;
   ctx.dir_items_opt = -1;
@@ -321,5 +293,5 @@ int parse_options(int argc, char** argv, Context*& ctx_slot) {
   }
   const int result = check_combination(ctx);
   if (result != 0) return result;
-  return fill_defaults(ctx, argv[0]);
+  return fill_defaults(ctx);
 }

@@ -2,8 +2,9 @@
 #pragma once
 
 #include "cli/context.h"
+#include "cli/version.h"
 
-constexpr const char* BANNER_TEXT = "VemTool 1.0 - VEM image utility\n";
+constexpr const char* BANNER_TEXT = "VemTool " VEMTOOL_VERSION " - VEM image utility\n";
 
 void print_banner();
 void print_usage();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/data_files.h"
 #include "cli/errors.h"
 #include "commands/commands.h"
 #include "image/commit.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr const char* UNPACK_ROUTINE_FILE = "unpckpsc.bin";
 constexpr int UNPACK_ROUTINE_MAX = 256;
 constexpr int LIST_PIECE = 254;  // longer list lines are taken in pieces
 
@@ -52,9 +52,8 @@ int read_file_data(Context& ctx) {
   int routine = 0;
   if (ctx.opt_psc) {
     PathField routine_path{};
-    if (!beside_boot_file(ctx, UNPACK_ROUTINE_FILE, routine_path)) {
-      return report_error(ERR_OPEN_READ, UNPACK_ROUTINE_FILE);
-    }
+    const int found = find_data_file(ctx, UNPACK_ROUTINE_FILE, routine_path);
+    if (found != 0) return found;
     routine = read_host_file(routine_path.data(), ctx.work_buffer, UNPACK_ROUTINE_MAX);
     if (routine < 0) return routine;
   }
@@ -67,12 +66,6 @@ int read_file_data(Context& ctx) {
 }
 
 }  // namespace
-
-bool beside_boot_file(const Context& ctx, const char* file_name, PathField& out) {
-  const int separator = host_separator(ctx.boot_file.data());
-  const std::string path = std::string(ctx.boot_file.data(), static_cast<std::size_t>(separator + 1)) + file_name;
-  return copy_path(out, path.c_str());
-}
 
 int add_file(Context& ctx) {
   if (slot_given(ctx.new_name)) ctx.name = ctx.new_name;

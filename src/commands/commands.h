@@ -11,6 +11,3 @@ int change_file(Context& ctx);     // -fp
 int delete_files(Context& ctx);    // -fd
 int extract_files(Context& ctx);   // -fx
 
-// Path of a data file that lies beside the Booter file: the directory part of
-// ctx.boot_file followed by `file_name`. False when it does not fit a path.
-bool beside_boot_file(const Context& ctx, const char* file_name, PathField& out);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cli/data_files.h"
 #include "cli/errors.h"
 #include "commands/commands.h"
 #include "image/file_io.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr const char* TEMPLATE_FILE = "vem-ldr.bin";
 constexpr const char* TEMPORARY_PATTERN = "vemldrXXXXXX";
 
 void print_monitor(const Context& ctx) {
@@ -79,7 +79,8 @@ bool make_temporary(const PathField& template_path, PathField& path) {
 int make_loader(Context& ctx) {
   std::printf("Creating and adding Loader file into image: %s\n", ctx.name.display.data());
   PathField template_path{};
-  if (!beside_boot_file(ctx, TEMPLATE_FILE, template_path)) return report_error(ERR_OPEN_READ, TEMPLATE_FILE);
+  const int found = find_data_file(ctx, LOADER_TEMPLATE_FILE, template_path);
+  if (found != 0) return found;
   const int length = read_host_file(template_path.data(), ctx.work_buffer, LOADER_MAX_SIZE);
   if (length < 0) return length;
   // A shorter template would silently lose the names patched into it.

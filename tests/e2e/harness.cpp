@@ -60,7 +60,9 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     in << options.input;
   }
   ::chmod(in_path.c_str(), 0666);
-  const std::string binary = options.reference ? VEMTOOL_REFERENCE_BINARY : VEMTOOL_BINARY;
+  const std::string binary = !options.binary.empty() ? options.binary
+                             : options.reference     ? VEMTOOL_REFERENCE_BINARY
+                                                     : VEMTOOL_BINARY;
   std::vector<std::string> argv_text = options.wrapper;
   argv_text.push_back(options.argv0.empty() || !options.wrapper.empty() ? binary : options.argv0);
   argv_text.insert(argv_text.end(), args.begin(), args.end());
@@ -122,6 +124,11 @@ bool E2eTest::exists(const std::string& name) const { return ::access(path(name)
 void E2eTest::make_dir(const std::string& name) {
   ::mkdir(path(name).c_str(), 0777);
   ::chmod(path(name).c_str(), 0777);
+}
+
+void E2eTest::copy_binary(const std::string& name) {
+  write_file(name, slurp(VEMTOOL_BINARY));
+  ::chmod(path(name).c_str(), 0755);
 }
 
 void E2eTest::give_to_nobody(const std::string& name) {

@@ -21,6 +21,7 @@ struct RunOptions {
   bool unprivileged = false; // run as nobody when the tests run as root
   long file_size_limit = -1; // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   std::string argv0;         // program path as invoked (default: the binary)
+  std::string binary;        // the file executed (default: the built vemtool)
   bool closed_stdout = false; // standard output is a pipe nobody reads
   bool reference = false;     // run the full-rewrite reference build
   std::vector<std::string> wrapper;  // runs the tool under this command (strace ...)
@@ -54,6 +55,8 @@ class E2eTest : public ::testing::Test {
   Bytes read_file(const std::string& name) const;
   bool exists(const std::string& name) const;
   void make_dir(const std::string& name);
+  // Puts a copy of the built vemtool at `name`, as an install would.
+  void copy_binary(const std::string& name);
   // Hands a file or directory to the unprivileged user, or takes write access away.
   void give_to_nobody(const std::string& name);
   void make_read_only(const std::string& name);

@@ -36,11 +36,13 @@ class LoaderTest : public E2eTest {
     E2eTest::SetUp();
     create_image("img.vem");
     make_dir("bin");
+    copy_binary("bin/vemtool");  // its template is the only one it finds
   }
 
-  // Runs the tool installed as bin/vemtool on img.vem; checks no temporary file is left and masks its name.
+  // Runs the copy installed as bin/vemtool on img.vem; checks no temporary file is left and masks its name.
   RunResult tool(const Args& args, RunOptions options = {}) {
     options.argv0 = "bin/vemtool";
+    options.binary = path("bin/vemtool");
     RunResult result = run(Args{"img.vem"} + args, options);
     const std::regex source("Source file: ((\\S*vemldr)[A-Za-z0-9]{6})\n");
     std::smatch temp;
