@@ -163,6 +163,8 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::v
     return 0;
   }
   std::vector<std::uint8_t> old(static_cast<std::size_t>(std::min(CHUNK, write.length)));
+  std::vector<std::uint8_t> pending;
+  long pending_offset = -1;
   std::vector<std::uint8_t> wanted;
   if (write.source == WriteSource::fill) wanted.assign(old.size(), write.fill);
   for (long position = write.offset; position < end; position += CHUNK) {
@@ -181,7 +183,14 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::v
       const bool differs = unit + length > present ||
                            std::memcmp(old.data() + unit, fresh + unit, static_cast<std::size_t>(length)) != 0;
       if (!differs) continue;
-      add_record(segment, position + unit, old.data() + unit, std::min(length, std::max(0L, present - unit)));
+      // Old bytes of neighbouring units go into one record.
+      const long kept = std::min(length, std::max(0L, present - unit));
+      if (kept > 0 && pending_offset + static_cast<long>(pending.size()) != position + unit) {
+        add_record(segment, pending_offset, pending.data(), static_cast<long>(pending.size()));
+        pending.clear();
+        pending_offset = position + unit;
+      }
+      pending.insert(pending.end(), old.begin() + unit, old.begin() + unit + kept);
       Change* last = changes.empty() ? nullptr : &changes.back();
       if (last != nullptr && last->write == &write && last->offset + last->length == position + unit) {
         last->length += length;
@@ -190,6 +199,7 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::v
       }
     }
   }
+  add_record(segment, pending_offset, pending.data(), static_cast<long>(pending.size()));
   return 0;
 }
 
