@@ -257,7 +257,8 @@ int append_segment(Context& ctx, const std::vector<std::uint8_t>& sealed, bool d
     }
     return report_error(ERR_WRITE, name.c_str());
   }
-  if (durable && first) os_sync_directory_of(name.c_str());
+  // The first segment that must survive a power cut makes the name durable too.
+  if (durable && !ctx.journal_durable) os_sync_directory_of(name.c_str());
   ctx.journal.insert(ctx.journal.end(), sealed.begin(), sealed.end());
   return 0;
 }
