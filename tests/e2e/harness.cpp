@@ -220,3 +220,41 @@ std::uint16_t u16_at(const Bytes& bytes, std::size_t offset) {
   return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[offset]) |
                                     (static_cast<unsigned char>(bytes[offset + 1]) << 8));
 }
+
+namespace {
+
+std::string hex_byte(const Bytes& bytes, std::size_t offset) {
+  if (offset >= bytes.size()) return "none";
+  constexpr const char* DIGITS = "0123456789ABCDEF";
+  const auto byte = static_cast<unsigned char>(bytes[offset]);
+  return std::string("0x") + DIGITS[byte >> 4] + DIGITS[byte & 0x0F];
+}
+
+// Where `offset` lies in an image laid out as the header of `image` says.
+std::string image_area(const Bytes& image, std::size_t offset) {
+  if (image.size() < 16) return "";
+  const std::size_t boot_end = static_cast<unsigned char>(image[12]) * std::size_t{128};
+  const std::size_t dir_end = boot_end + static_cast<unsigned char>(image[13]) * std::size_t{128};
+  if (offset < boot_end) return " (boot area)";
+  if (offset < dir_end) {
+    const std::size_t in_directory = offset - boot_end;
+    return " (directory slot " + std::to_string(in_directory / 32) + " byte " +
+           std::to_string(in_directory % 32) + ")";
+  }
+  return " (data sector " + std::to_string(offset / 128) + " byte " + std::to_string(offset % 128) +
+         ")";
+}
+
+}  // namespace
+
+::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected, Layout layout) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const auto at = static_cast<std::size_t>(
+      std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
+      actual.begin());
+  const std::string area = layout == Layout::image ? image_area(expected, at) : "";
+  return ::testing::AssertionFailure()
+         << "lengths " << actual.size() << " (actual) and " << expected.size()
+         << " (expected); first difference at offset " << at << area << ": actual "
+         << hex_byte(actual, at) << ", expected " << hex_byte(expected, at);
+}

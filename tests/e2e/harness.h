@@ -90,3 +90,16 @@ struct RawImage {
 Bytes build_raw_image(const RawImage& image);
 
 std::uint16_t u16_at(const Bytes& bytes, std::size_t offset);
+
+// How a byte comparison names the place of the first difference.
+enum class Layout {
+  image,  // by area of the expected image's header: boot, directory slot and byte, data sector
+  plain,  // by offset alone (host files)
+};
+
+// Compares two byte strings without dumping them: on a difference it tells the
+// lengths and the first differing offset with both bytes, by area for images.
+::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected,
+                                      Layout layout = Layout::image);
+// A macro, so that a failure names the line of the calling test.
+#define expect_bytes(...) EXPECT_TRUE(same_bytes(__VA_ARGS__))

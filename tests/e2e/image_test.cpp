@@ -1,16 +1,8 @@
 #include "harness.h"
 
-#include <algorithm>
-
 using ImageTest = E2eTest;
 
 namespace {
-
-// Images are compared without dumping megabytes: sizes and the first differing offset.
-void expect_bytes(const Bytes& actual, const Bytes& expected) {
-  const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first - actual.begin();
-  EXPECT_TRUE(actual == expected) << "sizes " << actual.size() << "/" << expected.size() << ", differing from " << at;
-}
 
 // Files FILEn.B of the given lengths, packed in slot order behind the directory.
 Bytes packed(const std::vector<int>& lengths, int boot_sectors = 1, int dir_sectors = 8, int last = 4095) {
