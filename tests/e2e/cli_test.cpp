@@ -38,7 +38,7 @@ TEST_F(CliTest, UsageTextStopsTwiceForEnter) {
   for (const auto& [args, input] : std::vector<std::pair<Args, std::string>>{
            {{}, ""}, {{"img.vem"}, ""}, {{"img.vem"}, "typed\n\n"}}) {
     SCOPED_TRACE(::testing::PrintToString(args) + ::testing::PrintToString(input));
-    expect_run(run(args, {input, false, -1, ""}), USAGE, "", 0);
+    expect_run(run(args, {input, false, -1, "", ""}), USAGE, "", 0);
     EXPECT_TRUE(list_dir().empty());
   }
 }
@@ -90,4 +90,12 @@ TEST_F(CliTest, DefaultBooterLiesBesideTheProgram) {
     EXPECT_EQ(result.status, 0) << result.err;
     if (here) ::remove(path(booter).c_str());
   }
+}
+
+// A full disk on standard output must not pass for success.
+TEST_F(CliTest, FailedStandardOutputIsAWriteError) {
+  create_image("t.vem");
+  const RunResult result = run({"t.vem", "-ii"}, output_to("/dev/full"));
+  EXPECT_EQ(result.err, "Can't write to the file 'stdout'!\n\n");
+  EXPECT_EQ(result.status, 14);
 }

@@ -14,8 +14,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/options.h"
-
 namespace {
 
 constexpr uid_t NOBODY = 65534;
@@ -71,7 +69,8 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   const pid_t child = ::fork();
   if (child == 0) {
     const int in = ::open(in_path.c_str(), O_RDONLY);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const std::string& out_target = options.stdout_path.empty() ? out_path : options.stdout_path;
+    const int out = ::open(out_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
     ::dup2(in, 0);
@@ -94,7 +93,7 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   ::waitpid(child, &wait_status, 0);
   RunResult result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  result.out = slurp(out_path);
+  result.out = options.stdout_path.empty() ? slurp(out_path) : "";
   result.err = slurp(err_path);
   return result;
 }
@@ -157,13 +156,19 @@ RunOptions invoked_as(const std::string& argv0) {
   return options;
 }
 
+RunOptions output_to(const std::string& path) {
+  RunOptions options;
+  options.stdout_path = path;
+  return options;
+}
+
 void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status) {
   EXPECT_EQ(result.out, out_with_banner(out));
   EXPECT_EQ(result.err, err.empty() ? "" : err_line(err));
   EXPECT_EQ(result.status, status);
 }
 
-std::string out_with_banner(const std::string& text) { return std::string(BANNER_TEXT) + text; }
+std::string out_with_banner(const std::string& text) { return "VemTool 1.0 - VEM image utility\n" + text; }
 
 std::string err_line(const std::string& message) { return message + "\n\n"; }
 

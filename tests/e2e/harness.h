@@ -21,6 +21,7 @@ struct RunOptions {
   bool unprivileged = false; // run as nobody when the tests run as root
   long file_size_limit = -1; // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   std::string argv0;         // program path as invoked (default: the binary)
+  std::string stdout_path;   // where standard output goes (empty: captured)
 };
 
 struct RunResult {
@@ -32,6 +33,7 @@ struct RunResult {
 RunOptions unprivileged();
 RunOptions size_limited(long bytes);
 RunOptions invoked_as(const std::string& argv0);
+RunOptions output_to(const std::string& path);
 
 // Checks a whole run: standard output after the banner, the error message
 // (empty: none) and the exit status.
