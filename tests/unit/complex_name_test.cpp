@@ -33,7 +33,7 @@ TEST_P(ComplexName, ReadsWritesOrRefuses) {
   }
   if (c.way == PARSE) return;
   char text[256];
-  build_file_name(c.entry, text, c.way & BUILD);
+  build_file_name(c.entry, text, (c.way & BUILD) != 0 ? COMPLEX_FORM : DISPLAY_FORM);
   EXPECT_STREQ(text, c.text);
   EXPECT_LT(std::strlen(text), c.way == DISPLAY ? DISPLAY_NAME_SIZE : COMPLEX_NAME_SIZE);
 }

@@ -5,12 +5,13 @@
 #include "cli/errors.h"
 #include "names/name81.h"
 
-constexpr int MASK = 1, EXACT = 0, NAME = -1, INVALID = ERR_INVALID_NAME, AMBIGUOUS = ERR_AMBIGUOUS_NAME;
+constexpr Wildcards MASK = WILDCARDS_ALLOWED, EXACT = NO_WILDCARDS;
+constexpr int NAME = -1, INVALID = ERR_INVALID_NAME, AMBIGUOUS = ERR_AMBIGUOUS_NAME;
 const auto case_name = [](const auto& info) { return std::string(info.param.id); };
 
 // `text` is an option's name (`whole` NAME) or a host path (`whole`: the stored path keeps the file part).
 // `slot` is the stored path, the display form and the padded form, joined by '|'.
-struct NameCase { const char *id, *text; int wildcards, code; std::string slot = ""; int whole = NAME; };
+struct NameCase { const char *id, *text; Wildcards wildcards; int code; std::string slot = ""; int whole = NAME; };
 void PrintTo(const NameCase& c, std::ostream* out) { *out << c.id; }  // names, not bytes, in listings
 class ParseName : public ::testing::TestWithParam<NameCase> {};
 
@@ -18,7 +19,8 @@ TEST_P(ParseName, FillsSlotOrRefuses) {
   const NameCase& c = GetParam();
   Context ctx{};
   ASSERT_EQ(c.whole == NAME ? parse_name81(c.text, "-x", c.wildcards, ctx.name)
-                            : parse_host_path(ctx, ctx.source_path, c.text, "-x", c.wildcards, c.whole, 1), c.code);
+                            : parse_host_path(ctx, ctx.source_path, c.text, "-x", c.wildcards,
+                                              static_cast<PathKept>(c.whole), DERIVE_NAME), c.code);
   if (c.code != 0) return;
   EXPECT_EQ(std::string(ctx.source_path.data()) + '|' + ctx.name.display.data() + '|' + ctx.name.padded.data(), c.slot);
 }
@@ -43,7 +45,7 @@ const NameCase NAME_CASES[] = {
     {"PathFileEndsWithPoint", "x/ab.", EXACT, INVALID, "", 1}};
 INSTANTIATE_TEST_SUITE_P(Names, ParseName, ::testing::ValuesIn(NAME_CASES), case_name);
 
-struct MatchCase { const char *id, *pattern; int mask; const char* entry; bool matches; };  // entry: name, type
+struct MatchCase { const char *id, *pattern; Wildcards mask; const char* entry; bool matches; };  // entry: name, type
 void PrintTo(const MatchCase& c, std::ostream* out) { *out << c.id; }
 class EntryMatches : public ::testing::TestWithParam<MatchCase> {};
 
@@ -53,7 +55,7 @@ TEST_P(EntryMatches, Decides) {
   DirEntry entry{static_cast<std::uint8_t>(c.entry[8]), {}, {}, {}, {}, 0, {}};
   std::memcpy(entry.name.data(), c.entry, entry.name.size());
   ASSERT_EQ(set_main_name(ctx, c.pattern, "-x", c.mask), 0);
-  EXPECT_EQ(entry_matches(ctx, entry, c.mask), c.matches);
+  EXPECT_EQ(entry_matches(ctx, entry, c.mask == MASK ? MATCH_MASK : MATCH_EXACT), c.matches);
 }
 
 const MatchCase MATCH_CASES[] = {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cli/options.h"
+#include "cli/numbers.h"
 
 struct NumberCase { const char *id, *text; int expected; };
 void PrintTo(const NumberCase& c, std::ostream* out) { *out << c.id; }
