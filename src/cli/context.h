@@ -75,11 +75,11 @@ struct Context {
   int opt_psc;
 
   // Implementation state beyond the options and geometry.
-  EntryNode exhausted_marker;  // its address marks an exhausted search
+  EntryNode exhausted_marker;         // its address marks an exhausted search
   std::uint8_t* image_stream_buffer;  // stdio buffer of `image`
-  long image_length;           // length of the open image file, -1 unknown
-  long image_position;         // stream position, -1 when unknown
-  unsigned long long image_device;  // identity of the open image file
+  long image_length;                  // length of the open image file, -1 unknown
+  long image_position;                // stream position, -1 when unknown
+  unsigned long long image_device;    // identity of the open image file
   unsigned long long image_inode;
   StreamOp image_last_op;
 };

@@ -13,6 +13,7 @@
 #include "commands/commands.h"
 #include "image/image_commands.h"
 #include "loader/loader.h"
+#include "loader/loader_layout.h"
 #include "names/host_path.h"
 #include "names/name81.h"
 
@@ -50,7 +51,8 @@ int store_boot_file(Context& ctx, const char* const* values, const char* option)
   if (ctx.boot_file[0] != '\0') {
     return report_error(ERR_TWO_BOOT_FILES, ctx.boot_file.data(), values[0]);
   }
-  if (!copy_path(ctx.boot_file, values[0])) return report_error(ERR_INVALID_NAME, values[0], option);
+  if (!copy_path(ctx.boot_file, values[0]))
+    return report_error(ERR_INVALID_NAME, values[0], option);
   ctx.boot_file_given = 1;
   return 0;
 }
@@ -73,8 +75,7 @@ int store_dir_items(Context& ctx, const char* const* values, const char* option)
 
 // The source file of -fa, -fc, -fl and -fr: the whole path, its 8.1 name in ctx.name.
 int store_source(Context& ctx, const char* path, const char* option) {
-  return parse_host_path(ctx, ctx.source_path, path, option, NO_WILDCARDS, WHOLE_PATH,
-                         DERIVE_NAME);
+  return parse_host_path(ctx, ctx.source_path, path, option, NO_WILDCARDS, WHOLE_PATH, DERIVE_NAME);
 }
 
 int store_long_name(Context& ctx, const char* const* values, const char*) {
@@ -93,17 +94,23 @@ int store_start(Context& ctx, const char* const* values, const char* option) {
   return 0;
 }
 
+// The monitors a Loader can load by number; any other value names a monitor file.
+struct MonitorChoice {
+  const char* text;
+  int flags;
+};
+constexpr MonitorChoice NUMBERED_MONITORS[] = {
+    {"1", 1}, {"1X", 1 | LOADER_NO_INIT}, {"2", 2}, {"2X", 2 | LOADER_NO_INIT}};
+
 int store_monitor(Context& ctx, const char* const* values, const char* option) {
-  const std::string value = values[0];
-  if (value == "1") ctx.monitor = 1;
-  else if (value == "1X") ctx.monitor = 5;
-  else if (value == "2") ctx.monitor = 2;
-  else if (value == "2X") ctx.monitor = 6;
-  else {
-    ctx.monitor = 3;
-    return parse_name81(values[0], option, NO_WILDCARDS, ctx.monitor_name);
+  for (const MonitorChoice& choice : NUMBERED_MONITORS) {
+    if (std::strcmp(values[0], choice.text) == 0) {
+      ctx.monitor = choice.flags;
+      return 0;
+    }
   }
-  return 0;
+  ctx.monitor = LOADER_MONITOR_FILE;
+  return parse_name81(values[0], option, NO_WILDCARDS, ctx.monitor_name);
 }
 
 int store_new_name(Context& ctx, const char* const* values, const char* option) {
@@ -240,8 +247,7 @@ int check_combination(const Context& ctx, unsigned given) {
     return report_error(ERR_BAD_COMBINATION, listed.c_str(), "");
   }
   const bool refused = (given & ~command->admitted) != 0;
-  const bool requirement_unmet =
-      command->needs_one_of != 0 && (given & command->needs_one_of) == 0;
+  const bool requirement_unmet = command->needs_one_of != 0 && (given & command->needs_one_of) == 0;
   if (refused || requirement_unmet) return report_error(ERR_BAD_COMBINATION, "for", command->text);
   return 0;
 }

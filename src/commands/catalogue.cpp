@@ -24,7 +24,8 @@ void print_row(int slot, const DirEntry& entry) {
   const int start = get_u16(entry.start_address);
   const int length = get_u16(entry.length);
   std::printf("  %5d (%04Xh)  %5d (%04Xh)  %c%c\n", start, start, length, length,
-              (entry.attributes & ATTR_ALLRAM) ? 'A' : '-', (entry.attributes & ATTR_LIST) ? 'L' : '-');
+              (entry.attributes & ATTR_ALLRAM) ? 'A' : '-',
+              (entry.attributes & ATTR_LIST) ? 'L' : '-');
 }
 
 }  // namespace
@@ -36,7 +37,8 @@ int show_catalogue(Context& ctx) {
   std::array<int, DIRECTORY_AREA_SIZE / DIR_ENTRY_SIZE> selection{};
   ctx.listed_count = 0;
   for (int slot = 0; slot < ctx.dir_items; ++slot) {
-    if (entry_matches(ctx, *entry_at(ctx.directory_area, slot), MATCH_MASK)) selection[ctx.listed_count++] = slot;
+    if (entry_matches(ctx, *entry_at(ctx.directory_area, slot), MATCH_MASK))
+      selection[ctx.listed_count++] = slot;
   }
 
   std::printf("Catalogue of '%s', mask: '%s'\n\n", ctx.image_name, ctx.name.display.data());

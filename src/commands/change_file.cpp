@@ -21,7 +21,8 @@ int change_file(Context& ctx) {
     std::printf("New name: %s\n", ctx.name.display.data());
     ctx.entries_cursor = nullptr;
     // The file itself matches too: renaming a file to its own name is refused.
-    if (next_matching_node(ctx, MATCH_EXACT) != nullptr) return report_error(ERR_FILE_EXISTS, ctx.name.display.data());
+    if (next_matching_node(ctx, MATCH_EXACT) != nullptr)
+      return report_error(ERR_FILE_EXISTS, ctx.name.display.data());
     store_name(entry, ctx.name);
   }
   if (ctx.long_name[0] != '\0') {
@@ -34,7 +35,8 @@ int change_file(Context& ctx) {
   }
   if (ctx.opt_al) entry.attributes ^= ATTR_LIST;
   if (ctx.opt_ar) entry.attributes ^= ATTR_ALLRAM;
-  if (ctx.opt_al || ctx.opt_ar) std::printf("New attributes: %s\n", attribute_words(entry.attributes));
+  if (ctx.opt_al || ctx.opt_ar)
+    std::printf("New attributes: %s\n", attribute_words(entry.attributes));
 
   result = write_image_at(ctx, &entry, slot_offset(ctx, node->slot), DIR_ENTRY_SIZE);
   return result != 0 ? result : flush_image(ctx);

@@ -10,7 +10,8 @@ namespace {
 
 bool is_standard_loader(const DirEntry& entry, const std::uint8_t* data) {
   return data[LDR_JUMP_OPCODE] == LOADER_JUMP_OPCODE &&
-         data[LDR_JUMP_HIGH] == (get_u16(entry.start_address) >> 8) && entry.attributes == ATTR_LIST;
+         data[LDR_JUMP_HIGH] == (get_u16(entry.start_address) >> 8) &&
+         entry.attributes == ATTR_LIST;
 }
 
 }  // namespace
@@ -28,7 +29,8 @@ int show_loader_info(Context& ctx) {
   result = load_node_data(ctx, node, DATA_FROM_IMAGE);
   if (result != 0) return result;
   const std::uint8_t* data = node->data;
-  if (!is_standard_loader(entry, data)) return report_error(ERR_INVALID_LOADER, ctx.name.display.data());
+  if (!is_standard_loader(entry, data))
+    return report_error(ERR_INVALID_LOADER, ctx.name.display.data());
 
   const int load_address = get_u16(entry.start_address);
   std::printf("Directory index: %d\n", node->slot);
@@ -37,7 +39,8 @@ int show_loader_info(Context& ctx) {
   std::printf("Picture file: %s\n", display_name(data + LDR_PIC_NAME, data[LDR_PIC_TYPE]).data());
   std::printf("Code file: %s\n", display_name(data + LDR_CODE_NAME, data[LDR_CODE_TYPE]).data());
   const int code_start = get_u16(data + LDR_CODE_START);
-  if (code_start != LOADER_NO_CUSTOM_START) std::printf("Code custom start: %d (%04Xh)\n", code_start, code_start);
+  if (code_start != LOADER_NO_CUSTOM_START)
+    std::printf("Code custom start: %d (%04Xh)\n", code_start, code_start);
   const int flags = data[LDR_FLAGS];
   print_monitor(flags, display_name(data + LDR_MON_NAME, data[LDR_MON_TYPE]).data());
   if (flags & LOADER_CLS_SUPPRESSED) std::printf("CLS suppressed\n");

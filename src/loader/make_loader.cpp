@@ -63,7 +63,8 @@ bool make_temporary(const PathField& template_path, PathField& path) {
 int make_loader(Context& ctx) {
   std::printf("Creating and adding Loader file into image: %s\n", ctx.name.display.data());
   PathField template_path{};
-  if (!beside_boot_file(ctx, TEMPLATE_FILE, template_path)) return report_error(ERR_OPEN_READ, TEMPLATE_FILE);
+  if (!beside_boot_file(ctx, TEMPLATE_FILE, template_path))
+    return report_error(ERR_OPEN_READ, TEMPLATE_FILE);
   const int length = read_host_file(template_path.data(), ctx.work_buffer, LOADER_MAX_SIZE);
   if (length < 0) return length;
   // A shorter template would silently lose the names patched into it.
@@ -71,7 +72,8 @@ int make_loader(Context& ctx) {
 
   std::printf("Picture file: %s\n", ctx.picture_name.display.data());
   std::printf("Code file: %s\n", ctx.new_name.display.data());
-  if (ctx.start_address >= 0) std::printf("Custom start: %d (%04Xh)\n", ctx.start_address, ctx.start_address);
+  if (ctx.start_address >= 0)
+    std::printf("Custom start: %d (%04Xh)\n", ctx.start_address, ctx.start_address);
   print_monitor(ctx.monitor, ctx.monitor_name.display.data());
   if (ctx.opt_scs) std::printf("CLS suppressed\n");
   std::printf("\n");
@@ -81,7 +83,8 @@ int make_loader(Context& ctx) {
   if (!make_temporary(template_path, temporary)) {
     const int separator = host_separator(template_path.data());
     const std::string wanted =
-        std::string(template_path.data(), static_cast<std::size_t>(separator + 1)) + TEMPORARY_PATTERN;
+        std::string(template_path.data(), static_cast<std::size_t>(separator + 1)) +
+        TEMPORARY_PATTERN;
     return report_error(ERR_OPEN_WRITE, wanted.c_str());
   }
   int result = write_host_file(temporary.data(), ctx.work_buffer, length, WRITE_NEW);

@@ -69,9 +69,19 @@ bool parse_fields(DirEntry& entry, char* work) {
 
 bool is_special_char(int c, bool with_separators) {
   switch (static_cast<char>(c)) {
-    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|':
       return true;
-    case ' ': case '#': case '_':
+    case ' ':
+    case '#':
+    case '_':
       return with_separators;
     default:
       return false;

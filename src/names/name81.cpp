@@ -22,7 +22,8 @@ bool entry_in_use(const DirEntry& entry) {
 int parse_name81(const char* text, const char* option, Wildcards wildcards, NameSlot& slot) {
   const std::size_t length = std::strlen(text);
   const char* point = std::strchr(text, '.');
-  const std::size_t name_length = point != nullptr ? static_cast<std::size_t>(point - text) : length;
+  const std::size_t name_length =
+      point != nullptr ? static_cast<std::size_t>(point - text) : length;
   const bool has_point = point != nullptr;
   const bool good_shape =
       has_point ? (name_length >= 1 && name_length <= 8 && length - name_length - 1 == 1)
@@ -73,7 +74,8 @@ int set_main_name(Context& ctx, const char* text, const char* option, Wildcards 
 }
 
 void store_name(DirEntry& entry, const NameSlot& slot) {
-  for (std::size_t i = 0; i < entry.name.size(); ++i) entry.name[i] = static_cast<std::uint8_t>(slot.padded[i]);
+  for (std::size_t i = 0; i < entry.name.size(); ++i)
+    entry.name[i] = static_cast<std::uint8_t>(slot.padded[i]);
   entry.type = static_cast<std::uint8_t>(slot.padded[8]);
 }
 
