@@ -34,63 +34,96 @@ const std::string USAGE =
 
 }  // namespace
 
-TEST_F(CliTest, UsageTextStopsTwiceForEnter) {
-  for (const auto& [args, input] : std::vector<std::pair<Args, std::string>>{
-           {{}, ""}, {{"img.vem"}, ""}, {{"img.vem"}, "typed\n\n"}}) {
-    SCOPED_TRACE(::testing::PrintToString(args) + ::testing::PrintToString(input));
-    expect_run(run(args, {input, false, -1, "", ""}), USAGE, "", 0);
-    EXPECT_TRUE(list_dir().empty());
-  }
+struct UsageCase {
+  const char* name;
+  Args args;
+  std::string input;
+};
+void PrintTo(const UsageCase& c, std::ostream* out) { *out << c.name; }
+class UsageTest : public E2eTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(UsageTest, StopsTwiceForEnter) {
+  RunOptions options;
+  options.input = GetParam().input;
+  expect_run(run(GetParam().args, options), USAGE, "", 0);
+  EXPECT_TRUE(list_dir().empty());
 }
 
-TEST_F(CliTest, CommandLinesAreCheckedBeforeAnyFileIsOpened) {
-  const std::string bad = "Bad combination of options: ", path_255(255, 'b'), path_256(256, 'b');
-  struct Case { const char* name; Args options; std::string message; int status; };
-  for (const Case& c : std::vector<Case>{  // status 0: accepted, and without a command the run only ends the line
-      {"OptionsWithoutCommand", {"-al", "-ib", path_255, "-sa", "65535", "-ln", "ABCDEFGHIJKLMNOP", "-id", "256",
-       "-is", "8192"}, "", 0},
-      {"LenientValuesWithoutCommand", {"-sa", "12abc", "-ln", "", "-is", "0x200", "-id", "04", "-mon", "2X"}, "", 0},
-      {"CommandsListedInFixedOrder", {"-ic", "-c"}, bad + "-c -ic  ", 4},
-      {"DashValueIsTakenAsValue", {"-ic", "-ln", "-ii"}, bad + "for -ic", 4},
-      {"OptionNotForInfo", {"-ii", "-sa", "1"}, bad + "for -ii", 4},
-      {"ReconfigureWithoutChange", {"-ir"}, bad + "for -ir", 4},
-      {"ChangeWithoutParameter", {"-fp", "A.B"}, bad + "for -fp", 4},
-      {"SizeWithoutValue", {"-ic", "-is"}, "Missing option value(s) '-is'!", 5},
-      {"LoaderWithTwoValues", {"-ml", "A.B", "C.D"}, "Missing option value(s) '-ml'!", 5},
-      {"FirstErrorEndsTheScan", {"-is", "500", "-xyz"}, "Bad option value: -is 500", 16},
-      {"SizeAbove8192", {"-is", "8224"}, "Bad option value: -is 8224", 16},
-      {"SizeEmpty", {"-is", ""}, "Bad option value: -is ", 16},
-      {"ItemsAbove256", {"-id", "260"}, "Bad option value: -id 260", 16},
-      {"ItemsNotMultipleOf4", {"-id", "6"}, "Bad option value: -id 6", 16},
-      {"StartAbove65535", {"-sa", "65536"}, "Value 65536 is out of range <0, 65535>: -sa", 15},
-      {"StartNotANumber", {"-sa", "abc"}, "Value -1 is out of range <0, 65535>: -sa", 15},
-      {"LongNameOf17", {"-ln", "ABCDEFGHIJKLMNOPQ"}, "Long name can have up to 16 chars!", 17},
-      {"SecondBooter", {"-ic", "-ib", "a", "-ib", "b"}, "Only one BOOT file can be specified! 'a' or 'b'?", 20},
-      {"SecondSource", {"-fa", "a.b", "-fa", "c"}, "Only one source file can be specified! './a.b' or 'c'?", 18},
-      {"BooterPathOf256", {"-ic", "-ib", path_256}, "Invalid file name/mask '" + path_256 + "' in option `-ib`", 22},
-      {"OptionsAreCaseSensitive", {"-IC"}, "Unknown option: -IC", 3},
-  }) {
-    SCOPED_TRACE(c.name);
-    expect_run(run(Args{"img.vem"} + c.options), c.status ? "" : "\n", c.message, c.status);
-    EXPECT_TRUE(list_dir().empty());
-  }
+INSTANTIATE_TEST_SUITE_P(Cli, UsageTest,
+                         ::testing::Values(UsageCase{"NoArguments", {}, ""},
+                                           UsageCase{"ImageOnly", {"img.vem"}, ""},
+                                           UsageCase{"LinesTyped", {"img.vem"}, "typed\n\n"}),
+                         CaseName());
+
+// status 0: accepted, and without a command the run only ends the line.
+struct LineCase {
+  const char* name;
+  Args options;
+  std::string message;
+  int status;
+};
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
+class CommandLineTest : public E2eTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(CommandLineTest, IsCheckedBeforeAnyFileIsOpened) {
+  const LineCase& c = GetParam();
+  expect_run(run(Args{"img.vem"} + c.options), c.status ? "" : "\n", c.message, c.status);
+  EXPECT_TRUE(list_dir().empty());
 }
 
-TEST_F(CliTest, DefaultBooterLiesBesideTheProgram) {
+const std::string BAD = "Bad combination of options: ", PATH_255(255, 'b'), PATH_256(256, 'b');
+INSTANTIATE_TEST_SUITE_P(Cli, CommandLineTest, ::testing::Values(
+    LineCase{"OptionsWithoutCommand", {"-al", "-ib", PATH_255, "-sa", "65535", "-ln",
+             "ABCDEFGHIJKLMNOP", "-id", "256", "-is", "8192"}, "", 0},
+    LineCase{"LenientValuesWithoutCommand", {"-sa", "12abc", "-ln", "", "-is", "0x200", "-id", "04",
+             "-mon", "2X"}, "", 0},
+    LineCase{"CommandsListedInFixedOrder", {"-ic", "-c"}, BAD + "-c -ic  ", 4},
+    LineCase{"DashValueIsTakenAsValue", {"-ic", "-ln", "-ii"}, BAD + "for -ic", 4},
+    LineCase{"OptionNotForInfo", {"-ii", "-sa", "1"}, BAD + "for -ii", 4},
+    LineCase{"ReconfigureWithoutChange", {"-ir"}, BAD + "for -ir", 4},
+    LineCase{"ChangeWithoutParameter", {"-fp", "A.B"}, BAD + "for -fp", 4},
+    LineCase{"SizeWithoutValue", {"-ic", "-is"}, "Missing option value(s) '-is'!", 5},
+    LineCase{"LoaderWithTwoValues", {"-ml", "A.B", "C.D"}, "Missing option value(s) '-ml'!", 5},
+    LineCase{"FirstErrorEndsTheScan", {"-is", "500", "-xyz"}, "Bad option value: -is 500", 16},
+    LineCase{"SizeAbove8192", {"-is", "8224"}, "Bad option value: -is 8224", 16},
+    LineCase{"SizeEmpty", {"-is", ""}, "Bad option value: -is ", 16},
+    LineCase{"ItemsAbove256", {"-id", "260"}, "Bad option value: -id 260", 16},
+    LineCase{"ItemsNotMultipleOf4", {"-id", "6"}, "Bad option value: -id 6", 16},
+    LineCase{"StartAbove65535", {"-sa", "65536"}, "Value 65536 is out of range <0, 65535>: -sa", 15},
+    LineCase{"StartNotANumber", {"-sa", "abc"}, "Value -1 is out of range <0, 65535>: -sa", 15},
+    LineCase{"LongNameOf17", {"-ln", "ABCDEFGHIJKLMNOPQ"}, "Long name can have up to 16 chars!", 17},
+    LineCase{"SecondBooter", {"-ic", "-ib", "a", "-ib", "b"},
+             "Only one BOOT file can be specified! 'a' or 'b'?", 20},
+    LineCase{"SecondSource", {"-fa", "a.b", "-fa", "c"},
+             "Only one source file can be specified! './a.b' or 'c'?", 18},
+    LineCase{"BooterPathOf256", {"-ic", "-ib", PATH_256},
+             "Invalid file name/mask '" + PATH_256 + "' in option `-ib`", 22},
+    LineCase{"OptionsAreCaseSensitive", {"-IC"}, "Unknown option: -IC", 3}), CaseName());
+
+// `booter` is the path the run reports; an absolute one is the installed file.
+struct BooterCase {
+  const char* name;
+  std::string argv0, booter;
+};
+void PrintTo(const BooterCase& c, std::ostream* out) { *out << c.name; }
+class DefaultBooterTest : public E2eTest, public ::testing::WithParamInterface<BooterCase> {};
+
+TEST_P(DefaultBooterTest, LiesBesideTheProgram) {
+  const BooterCase& c = GetParam();
   make_dir("bin");
-  for (const auto& [argv0, booter] : std::vector<std::pair<std::string, std::string>>{
-           {"bin/vemtool", "bin/vem-boot.bin"}, {"bin/x\\vemtool", "bin/vem-boot.bin"},
-           {"bin\\vemtool", "bin\\vem-boot.bin"}, {"vemtool", "vem-boot.bin"},
-           {"vemtool", VEMTOOL_DATA_DIR "/vem-boot.bin"}}) {  // none in the current directory: the installed one
-    SCOPED_TRACE(argv0 + " uses " + booter);
-    const bool here = booter[0] != '/';
-    if (here) write_file(booter, make_booter(300));
-    const RunResult result = run({"img.vem", "-ic"}, invoked_as(argv0));
-    EXPECT_NE(result.out.find("\nVEM BOOT file: " + booter + "\n"), std::string::npos) << result.out;
-    EXPECT_EQ(result.status, 0) << result.err;
-    if (here) ::remove(path(booter).c_str());
-  }
+  if (c.booter[0] != '/') write_file(c.booter, make_booter(300));
+  const RunResult result = run({"img.vem", "-ic"}, invoked_as(c.argv0));
+  EXPECT_NE(result.out.find("\nVEM BOOT file: " + c.booter + "\n"), std::string::npos) << result.out;
+  EXPECT_EQ(result.status, 0) << result.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cli, DefaultBooterTest, ::testing::Values(
+    BooterCase{"SlashPath", "bin/vemtool", "bin/vem-boot.bin"},
+    BooterCase{"BackslashAfterSlash", "bin/x\\vemtool", "bin/vem-boot.bin"},
+    BooterCase{"BackslashPath", "bin\\vemtool", "bin\\vem-boot.bin"},
+    BooterCase{"FoundThroughPathUsesCurrentDirectory", "vemtool", "vem-boot.bin"},
+    BooterCase{"FoundThroughPathUsesInstalledOne", "vemtool", VEMTOOL_DATA_DIR "/vem-boot.bin"}),
+    CaseName());
 
 // A full disk on standard output must not pass for success.
 TEST_F(CliTest, FailedStandardOutputIsAWriteError) {

@@ -208,7 +208,8 @@ Bytes raw_entry(char type, const std::string& name, int first_sector, int start,
 
 Bytes build_raw_image(const RawImage& image) {
   Bytes bytes(static_cast<std::size_t>(image.last_sector + 1) * 128, static_cast<char>(0xFF));
-  const Bytes booter = make_booter(128 * image.boot_sectors);
+  const Bytes booter =
+      make_booter(image.booter_size < 0 ? 128 * image.boot_sectors : image.booter_size);
   bytes.replace(0, booter.size(), booter);
   bytes[12] = static_cast<char>(image.boot_sectors);
   bytes[13] = static_cast<char>(image.dir_sectors);

@@ -88,10 +88,19 @@ struct RawImage {
   int last_sector = 255;
   std::vector<std::pair<int, Bytes>> slots;  // slot index, entry
   std::vector<std::pair<int, Bytes>> data;   // sector, bytes
+  int booter_size = -1;  // the Booter's length, padded with 0xFF (-1: the whole boot area)
 };
 Bytes build_raw_image(const RawImage& image);
 
 std::uint16_t u16_at(const Bytes& bytes, std::size_t offset);
+
+// Names each parameterised case by its `name` field.
+struct CaseName {
+  template <class Param>
+  std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
+    return info.param.name;
+  }
+};
 
 // How a byte comparison names the place of the first difference.
 enum class Layout {
@@ -104,4 +113,7 @@ enum class Layout {
 ::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected,
                                       Layout layout = Layout::image);
 // A macro, so that a failure names the line of the calling test.
-#define expect_bytes(...) EXPECT_TRUE(same_bytes(__VA_ARGS__))
+#define expect_bytes(...) \
+  do {                    \
+    EXPECT_TRUE(same_bytes(__VA_ARGS__)); \
+  } while (false)
