@@ -153,11 +153,11 @@ const OptionRow OPTIONS[] = {
     {"-scs", 0, store_flag<&Context::opt_scs>, OPT_SCS},
     {"-cfn", 0, store_flag<&Context::opt_cfn>, OPT_CFN},
     {"-cfnl", 1,
-     [](Context& ctx, const char* const* values, const char* option) {
-       return parse_host_path(ctx, ctx.list_path, values[0], option, NO_WILDCARDS, WHOLE_PATH,
-                              PATH_ONLY);
-     },
-     OPT_CFNL},
+        [](Context& ctx, const char* const* values, const char* option) {
+          return parse_host_path(
+              ctx, ctx.list_path, values[0], option, NO_WILDCARDS, WHOLE_PATH, PATH_ONLY);
+        },
+        OPT_CFNL},
 };
 
 // One row per command: its text and flag, its values and how they are
@@ -178,55 +178,55 @@ struct CommandRow {
 const CommandRow COMMANDS[] = {
     {"-c", &Context::cmd_c, OPTIONAL_VALUE, store_mask, show_catalogue, 0, 0, "-c [fmask[.T]]"},
     {"-ic", &Context::cmd_ic, 0, store_nothing, create_image, IMAGE_GEOMETRY, 0,
-     "-ic [-is num] [-id num] [-ib [path/]bootfile.ext]"},
+        "-ic [-is num] [-id num] [-ib [path/]bootfile.ext]"},
     {"-ir", &Context::cmd_ir, 0, store_nothing, reconfigure_image, IMAGE_GEOMETRY, IMAGE_GEOMETRY,
-     "-ir [-is num] [-id num] [-ib [path/]bootfile.ext]"},
+        "-ir [-is num] [-id num] [-ib [path/]bootfile.ext]"},
     {"-ii", &Context::cmd_ii, 0, store_nothing, show_image_info, 0, 0, "-ii"},
     {"-fa", &Context::cmd_fa, 1,
-     [](Context& ctx, const char* const* values, const char* option) {
-       if (ctx.source_path[0] != '\0') {
-         return report_error(ERR_TWO_SOURCES, ctx.source_path.data(), values[0]);
-       }
-       return store_source(ctx, values[0], option);
-     },
-     add_file, FILE_PARAMETERS | OPT_OW | OPT_PSC, 0,
-     "-fa [path/]filename.ext [-fn fname.T] [-ln lname] [-sa num] [-al] [-ar] [-ow] [-psc]"},
+        [](Context& ctx, const char* const* values, const char* option) {
+          if (ctx.source_path[0] != '\0') {
+            return report_error(ERR_TWO_SOURCES, ctx.source_path.data(), values[0]);
+          }
+          return store_source(ctx, values[0], option);
+        },
+        add_file, FILE_PARAMETERS | OPT_OW | OPT_PSC, 0,
+        "-fa [path/]filename.ext [-fn fname.T] [-ln lname] [-sa num] [-al] [-ar] [-ow] [-psc]"},
     {"-fc", &Context::cmd_fc, 1,
-     [](Context& ctx, const char* const* values, const char* option) {
-       return store_source(ctx, values[0], option);
-     },
-     add_complex_file, OPT_OW, 0, "-fc [path/]complex-file-name [-ow]"},
+        [](Context& ctx, const char* const* values, const char* option) {
+          return store_source(ctx, values[0], option);
+        },
+        add_complex_file, OPT_OW, 0, "-fc [path/]complex-file-name [-ow]"},
     {"-fl", &Context::cmd_fl, 1,
-     [](Context& ctx, const char* const* values, const char* option) {
-       return store_source(ctx, values[0], option);
-     },
-     add_file_list, OPT_OW, 0, "-fl [path/]complex-file-names-list [-ow]"},
+        [](Context& ctx, const char* const* values, const char* option) {
+          return store_source(ctx, values[0], option);
+        },
+        add_file_list, OPT_OW, 0, "-fl [path/]complex-file-names-list [-ow]"},
     {"-fr", &Context::cmd_fr, 2,
-     [](Context& ctx, const char* const* values, const char* option) {
-       const int result = store_new_name(ctx, values, option);
-       return result != 0 ? result : store_source(ctx, values[1], option);
-     },
-     add_file, OPT_FN, 0, "-fr fname.T [path/]filename.ext"},
+        [](Context& ctx, const char* const* values, const char* option) {
+          const int result = store_new_name(ctx, values, option);
+          return result != 0 ? result : store_source(ctx, values[1], option);
+        },
+        add_file, OPT_FN, 0, "-fr fname.T [path/]filename.ext"},
     {"-fp", &Context::cmd_fp, 1, store_exact_name, change_file, FILE_PARAMETERS, FILE_PARAMETERS,
-     "-fp fname.T [-fn newfn.T] [-ln lname] [-sa num] [-al] [-ar]"},
+        "-fp fname.T [-fn newfn.T] [-ln lname] [-sa num] [-al] [-ar]"},
     {"-fd", &Context::cmd_fd, 1, store_mask, delete_files, 0, 0, "-fd fmask[.T]"},
     {"-fx", &Context::cmd_fx, 1,
-     [](Context& ctx, const char* const* values, const char* option) {
-       // The target directory goes where the source path of other commands does.
-       return parse_host_path(ctx, ctx.source_path, values[0], option, WILDCARDS_ALLOWED,
-                              DIRECTORY_PART, DERIVE_NAME);
-     },
-     extract_files, OPT_CFN | OPT_CFNL, 0,
-     "-fx [path/]fmask[.T] [-cfn [-cfnl [path/]complex-file-names-list]]"},
+        [](Context& ctx, const char* const* values, const char* option) {
+          // The target directory goes where the source path of other commands does.
+          return parse_host_path(ctx, ctx.source_path, values[0], option, WILDCARDS_ALLOWED,
+              DIRECTORY_PART, DERIVE_NAME);
+        },
+        extract_files, OPT_CFN | OPT_CFNL, 0,
+        "-fx [path/]fmask[.T] [-cfn [-cfnl [path/]complex-file-names-list]]"},
     {"-ml", &Context::cmd_ml, 3,
-     [](Context& ctx, const char* const* values, const char* option) {
-       int result = store_exact_name(ctx, values, option);
-       if (result == 0) result = parse_name81(values[1], option, NO_WILDCARDS, ctx.picture_name);
-       if (result == 0) result = store_new_name(ctx, values + 2, option);
-       return result;
-     },
-     make_loader, OPT_FN | OPT_LN | OPT_SA | OPT_OW | OPT_MON | OPT_SCS, 0,
-     "-ml fname.T pname.T cname.T [-ln lname] [-sa num] [-mon MX] [-scs] [-ow]"},
+        [](Context& ctx, const char* const* values, const char* option) {
+          int result = store_exact_name(ctx, values, option);
+          if (result == 0) result = parse_name81(values[1], option, NO_WILDCARDS, ctx.picture_name);
+          if (result == 0) result = store_new_name(ctx, values + 2, option);
+          return result;
+        },
+        make_loader, OPT_FN | OPT_LN | OPT_SA | OPT_OW | OPT_MON | OPT_SCS, 0,
+        "-ml fname.T pname.T cname.T [-ln lname] [-sa num] [-mon MX] [-scs] [-ow]"},
     {"-li", &Context::cmd_li, 1, store_exact_name, show_loader_info, 0, 0, "-li fname.T"},
 };
 

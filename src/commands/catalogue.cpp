@@ -24,8 +24,7 @@ void print_row(int slot, const DirEntry& entry) {
   const int start = get_u16(entry.start_address);
   const int length = get_u16(entry.length);
   std::printf("  %5d (%04Xh)  %5d (%04Xh)  %c%c\n", start, start, length, length,
-              (entry.attributes & ATTR_ALLRAM) ? 'A' : '-',
-              (entry.attributes & ATTR_LIST) ? 'L' : '-');
+      (entry.attributes & ATTR_ALLRAM) ? 'A' : '-', (entry.attributes & ATTR_LIST) ? 'L' : '-');
 }
 
 }  // namespace
@@ -54,6 +53,6 @@ int show_catalogue(Context& ctx) {
     used_bytes += round_to_sectors(get_u16(entry.length));
   }
   std::printf("\n%g kB in %d file(s), %g kB free", kilobytes(used_bytes), files,
-              kilobytes(free_bytes(ctx)));
+      kilobytes(free_bytes(ctx)));
   return 0;
 }

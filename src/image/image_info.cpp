@@ -5,11 +5,11 @@
 
 void print_geometry(const Context& ctx) {
   std::printf("VEM image size: %g kB (%d sectors)\n", kilobytes(ctx.image_size),
-              ctx.image_size / SECTOR_SIZE);
+      ctx.image_size / SECTOR_SIZE);
   std::printf("VEM BOOT size: %d bytes\n", ctx.boot_size);
   std::printf("Directory items: %d (%d bytes)\n", ctx.dir_items, directory_bytes(ctx));
-  std::printf("Capacity: %g kB (%d secotrs)\n", kilobytes(capacity(ctx)),
-              capacity(ctx) / SECTOR_SIZE);
+  std::printf(
+      "Capacity: %g kB (%d secotrs)\n", kilobytes(capacity(ctx)), capacity(ctx) / SECTOR_SIZE);
 }
 
 int show_image_info(Context& ctx) {

@@ -35,5 +35,5 @@ inline void print_monitor(int flags, const char* file_name) {
     return;
   }
   std::printf("Load Monitor: %s%s\n", (selection & 1) ? "MONIT1.?" : "MONIT2.?",
-              (flags & LOADER_NO_INIT) ? " (No Init)" : "");
+      (flags & LOADER_NO_INIT) ? " (No Init)" : "");
 }

@@ -175,7 +175,7 @@ void build_file_name(const DirEntry& entry, char* out, int form) {
   // "_65535_255." is the longest form: 11 characters and the terminator.
   std::array<char, 16> numbers{};
   std::snprintf(numbers.data(), numbers.size(), "_%d_%d.", get_u16(entry.start_address),
-                static_cast<int>(entry.attributes));
+      static_cast<int>(entry.attributes));
   for (const char* c = numbers.data(); *c != '\0'; ++c) *p++ = *c;
   p = escape_char(entry.type, p);
   *p = '\0';

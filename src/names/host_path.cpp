@@ -20,7 +20,7 @@ int host_separator(const char* path) {
 }
 
 int parse_host_path(Context& ctx, PathField& dest, const char* text, const char* option,
-                    Wildcards wildcards, PathKept kept, NameFromPath derive) {
+    Wildcards wildcards, PathKept kept, NameFromPath derive) {
   const bool whole_path = kept == WHOLE_PATH;
   const int separator = host_separator(text);
   const std::size_t length = std::strlen(text);

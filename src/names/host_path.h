@@ -19,4 +19,4 @@ bool copy_path(PathField& dest, const char* text);
 // `dest` and, with DERIVE_NAME, sets ctx.name from the 8.1 form of its file
 // part. 0, or ERR_INVALID_NAME / ERR_AMBIGUOUS_NAME reported with `option`.
 int parse_host_path(Context& ctx, PathField& dest, const char* text, const char* option,
-                    Wildcards wildcards, PathKept kept, NameFromPath derive);
+    Wildcards wildcards, PathKept kept, NameFromPath derive);

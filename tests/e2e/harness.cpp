@@ -27,7 +27,8 @@ std::string make_temp_dir() {
 
 void remove_tree(const std::string& path) {
   const std::string command = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
+  if (std::system(command.c_str()) != 0)
+    std::fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
 std::string slurp(const std::string& path) {
@@ -80,11 +81,12 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     if (options.file_size_limit >= 0) {
       ::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                         static_cast<rlim_t>(options.file_size_limit)};
+          static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     if (options.unprivileged && ::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0) ::_exit(127);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
+        ::_exit(127);
     }
     ::execv(VEMTOOL_BINARY, argv.data());
     ::_exit(127);
@@ -105,7 +107,9 @@ void E2eTest::write_file(const std::string& name, const Bytes& bytes) {
 
 Bytes E2eTest::read_file(const std::string& name) const { return slurp(path(name)); }
 
-bool E2eTest::exists(const std::string& name) const { return ::access(path(name).c_str(), F_OK) == 0; }
+bool E2eTest::exists(const std::string& name) const {
+  return ::access(path(name).c_str(), F_OK) == 0;
+}
 
 void E2eTest::make_dir(const std::string& name) {
   ::mkdir(path(name).c_str(), 0777);
@@ -134,7 +138,7 @@ std::vector<std::string> E2eTest::list_dir(const std::string& name) const {
 void E2eTest::create_image(const std::string& image, int size_kb, int dir_items, int booter_size) {
   write_file("boot.bin", make_booter(booter_size));
   const RunResult result = run({image, "-ic", "-is", std::to_string(size_kb), "-id",
-                                std::to_string(dir_items), "-ib", "boot.bin"});
+      std::to_string(dir_items), "-ib", "boot.bin"});
   ASSERT_EQ(result.status, 0) << result.err;
 }
 
@@ -162,21 +166,26 @@ RunOptions output_to(const std::string& path) {
   return options;
 }
 
-void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status) {
+void expect_run(
+    const RunResult& result, const std::string& out, const std::string& err, int status) {
   EXPECT_EQ(result.out, out_with_banner(out));
   EXPECT_EQ(result.err, err.empty() ? "" : err_line(err));
   EXPECT_EQ(result.status, status);
 }
 
-std::string out_with_banner(const std::string& text) { return "VemTool 1.0 - VEM image utility\n" + text; }
+std::string out_with_banner(const std::string& text) {
+  return "VemTool 1.0 - VEM image utility\n" + text;
+}
 
 std::string err_line(const std::string& message) { return message + "\n\n"; }
 
 Bytes make_booter(int size) {
   Bytes bytes(static_cast<std::size_t>(size), '\0');
-  for (int i = 0; i < size; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(0x40 + i % 61);
+  for (int i = 0; i < size; ++i)
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(0x40 + i % 61);
   const unsigned char header[10] = {0xCD, 0x00, 0x8C, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC3};
-  for (int i = 0; i < 10 && i < size; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(header[i]);
+  for (int i = 0; i < 10 && i < size; ++i)
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(header[i]);
   return bytes;
 }
 
@@ -191,7 +200,7 @@ Bytes pattern_bytes(int size, int seed) {
 }
 
 Bytes raw_entry(char type, const std::string& name, int first_sector, int start, int length,
-                int attributes, const std::string& long_name) {
+    int attributes, const std::string& long_name) {
   Bytes entry(32, ' ');
   entry[0] = type;
   for (std::size_t i = 0; i < 8 && i < name.size(); ++i) entry[1 + i] = name[i];
@@ -216,9 +225,12 @@ Bytes build_raw_image(const RawImage& image) {
   bytes[14] = static_cast<char>(image.last_sector & 0xFF);
   bytes[15] = static_cast<char>(image.last_sector >> 8);
   const std::size_t directory = static_cast<std::size_t>(image.boot_sectors) * 128;
-  std::fill_n(bytes.begin() + static_cast<long>(directory), image.dir_sectors * 128, static_cast<char>(0xE5));
-  for (const auto& [slot, entry] : image.slots) bytes.replace(directory + static_cast<std::size_t>(slot) * 32, 32, entry);
-  for (const auto& [sector, data] : image.data) bytes.replace(static_cast<std::size_t>(sector) * 128, data.size(), data);
+  std::fill_n(bytes.begin() + static_cast<long>(directory), image.dir_sectors * 128,
+      static_cast<char>(0xE5));
+  for (const auto& [slot, entry] : image.slots)
+    bytes.replace(directory + static_cast<std::size_t>(slot) * 32, 32, entry);
+  for (const auto& [sector, data] : image.data)
+    bytes.replace(static_cast<std::size_t>(sector) * 128, data.size(), data);
   return bytes;
 }
 

@@ -17,11 +17,11 @@ inline Args operator+(Args head, const Args& tail) {
 }
 
 struct RunOptions {
-  std::string input;         // standard input (empty: /dev/null)
-  bool unprivileged = false; // run as nobody when the tests run as root
-  long file_size_limit = -1; // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
-  std::string argv0;         // program path as invoked (default: the binary)
-  std::string stdout_path;   // where standard output goes (empty: captured)
+  std::string input;          // standard input (empty: /dev/null)
+  bool unprivileged = false;  // run as nobody when the tests run as root
+  long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  std::string argv0;          // program path as invoked (default: the binary)
+  std::string stdout_path;    // where standard output goes (empty: captured)
 };
 
 struct RunResult {
@@ -37,7 +37,8 @@ RunOptions output_to(const std::string& path);
 
 // Checks a whole run: standard output after the banner, the error message
 // (empty: none) and the exit status.
-void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status);
+void expect_run(
+    const RunResult& result, const std::string& out, const std::string& err, int status);
 
 class E2eTest : public ::testing::Test {
  protected:
@@ -59,8 +60,8 @@ class E2eTest : public ::testing::Test {
   std::vector<std::string> list_dir(const std::string& name = ".") const;
 
   // Creates `image` from a Booter of `booter_size` bytes written beside it.
-  void create_image(const std::string& image, int size_kb = 512, int dir_items = 32,
-                    int booter_size = 200);
+  void create_image(
+      const std::string& image, int size_kb = 512, int dir_items = 32, int booter_size = 200);
 
   std::string dir_;
   std::string scratch_;  // outside dir_: captured output lives here
@@ -78,7 +79,7 @@ Bytes pattern_bytes(int size, int seed = 1);
 
 // One 32-byte directory entry as stored.
 Bytes raw_entry(char type, const std::string& name, int first_sector, int start, int length,
-                int attributes = 0, const std::string& long_name = "");
+    int attributes = 0, const std::string& long_name = "");
 
 // A whole image made without the tool: header geometry, entries placed into
 // slots, files placed at sectors. Unset bytes follow the fill rules.
@@ -110,10 +111,10 @@ enum class Layout {
 
 // Compares two byte strings without dumping them: on a difference it tells the
 // lengths and the first differing offset with both bytes, by area for images.
-::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected,
-                                      Layout layout = Layout::image);
+::testing::AssertionResult same_bytes(
+    const Bytes& actual, const Bytes& expected, Layout layout = Layout::image);
 // A macro, so that a failure names the line of the calling test.
-#define expect_bytes(...) \
-  do {                    \
+#define expect_bytes(...)                 \
+  do {                                    \
     EXPECT_TRUE(same_bytes(__VA_ARGS__)); \
   } while (false)
