@@ -12,7 +12,8 @@ const std::string USAGE = "Utility to manage VEM images.\nUsage:\n" +
     FORM + "-ic [-is num] [-id num] [-ib [path/]bootfile.ext]\n" +
     FORM + "-ir [-is num] [-id num] [-ib [path/]bootfile.ext]\n" +
     FORM + "-ii\n" +
-    FORM + "-fa [path/]filename.ext [-fn fname.T] [-ln lname] [-sa num] [-al] [-ar] [-ow] [-psc]\n" +
+    FORM + "-fa [path/]filename.ext [-fn fname.T] [-ln lname] [-sa num] [-al] [-ar] [-ow] "
+           "[-psc]\n" +
     FORM + "-fc [path/]complex-file-name [-ow]\n" +
     FORM + "-fl [path/]complex-file-names-list [-ow]\n" +
     FORM + "-fr fname.T [path/]filename.ext\n" +
