@@ -35,7 +35,8 @@ void print_add_report(const Context& ctx, const DirEntry& entry, int total, int 
   std::printf("Size: %d bytes (%d sectors)\n", total, rounded / SECTOR_SIZE);
   std::printf("Start: %d\n", get_u16(entry.start_address));
   // "None" is ended by the run's final newline, the other words by their own.
-  std::printf("Attributes: %s%s", attribute_words(entry.attributes), entry.attributes == 0 ? "" : "\n");
+  std::printf("Attributes: %s%s", attribute_words(entry.attributes),
+              entry.attributes == 0 ? "" : "\n");
 }
 
 // Reads the optional unpack routine and the host file into the work buffer
