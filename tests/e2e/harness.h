@@ -21,7 +21,7 @@ struct RunOptions {
   bool unprivileged = false;  // run as nobody when the tests run as root
   long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   std::string argv0;          // program path as invoked (default: the binary)
-  std::string stdout_path;    // where standard output goes (empty: captured)
+  std::string stdout_path{};  // where standard output goes (empty: captured)
 };
 
 struct RunResult {
