@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     }
   }
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(
+      reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) {
     std::cerr << "hex2bin: cannot write " << argv[2] << "\n";

@@ -32,11 +32,12 @@ struct Context {
   std::uint8_t* boot_area;
   std::uint8_t* directory_area;
   std::uint8_t* work_buffer;
-  PathField boot_file;
-  int boot_file_given;
+  PathField boot_file;  // -ib, or the default Booter beside the program
+  int boot_file_given;  // 1: boot_file came from -ib
   EntryNode* entries_first;
   EntryNode* entries_last;
   EntryNode* entries_cursor;
+  // The command: one flag per row of the command table (options.cpp).
   int cmd_ic;
   int cmd_ir;
   int cmd_ii;
@@ -51,25 +52,26 @@ struct Context {
   int opt_cfn;
   int cmd_ml;
   int cmd_li;
-  int image_size_opt;
+  int image_size_opt;  // -is in bytes, -1: not given
+  // Geometry of the open image; set_geometry sets the paired fields together.
   int image_size;
   int boot_size;
   int boot_sectors;
   int dir_sectors;
-  int dir_items_opt;
+  int dir_items_opt;  // -id, -1: not given
   int dir_items;
-  int used_entries;
-  int listed_count;
-  int used_sectors;
-  PathField source_path;
+  int used_entries;  // slots in use
+  int listed_count;  // rows the catalogue lists
+  int used_sectors;  // up to the end of the highest used sector, boot area and directory included
+  PathField source_path;  // the host file of -fa -fc -fl -fr; -fx: the target directory
   std::array<char, LONG_NAME_LENGTH + 1> long_name;
-  NameSlot name;
-  NameSlot new_name;
+  NameSlot name;      // the file or mask a command works on
+  NameSlot new_name;  // -fn; -fr's stored file; -ml's code file
   NameSlot picture_name;
   NameSlot monitor_name;
-  PathField list_path;
-  int start_address;
-  int monitor;
+  PathField list_path;  // -cfnl
+  int start_address;    // -sa, -1: not given
+  int monitor;          // Loader flags of -mon (monitor and No Init), -1: not given
   int opt_scs;
   int opt_al;
   int opt_ar;

@@ -6,7 +6,7 @@
 
 #include "cli/context.h"
 
-constexpr const char* DEFAULT_BOOT_FILE = "vem-boot.bin";
+constexpr const char* DEFAULT_BOOT_FILE = "vem-boot.bin";  // also the usage text's default
 constexpr const char* LOADER_TEMPLATE_FILE = "vem-ldr.bin";
 constexpr const char* UNPACK_ROUTINE_FILE = "unpckpsc.bin";
 

@@ -40,7 +40,7 @@ constexpr std::array<ErrorMessage, 29> ERROR_MESSAGES = {{
     {ERR_DIRECTORY_FULL, "Directory full!"},
     {ERR_DISK_FULL, "Disk full!"},
     {ERR_GEOMETRY_TOO_SMALL,
-     "Current VEM content do not fit into new VEM geometry (size/directory/boot)!"},
+        "Current VEM content do not fit into new VEM geometry (size/directory/boot)!"},
     {ERR_INVALID_COMPLEX_NAME, "Invalid complex file name '%s'"},
     {ERR_INVALID_LOADER, "File '%s' is not valid standard Loader file!"},
 }};

@@ -1,8 +1,7 @@
+#include "cli/numbers.h"
+
 #include <climits>
 #include <cstdint>
-
-#include "cli/options.h"
-#include "names/complex_name.h"
 
 namespace {
 
@@ -14,6 +13,10 @@ int digit_value(char c) {
 }
 
 }  // namespace
+
+bool is_white_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 int parse_number(const char* text) {
   const char* p = text;

@@ -19,9 +19,7 @@ constexpr int LIST_PIECE = 254;  // longer list lines are taken in pieces
 
 void fill_new_entry(const Context& ctx, DirEntry& entry, int total) {
   store_name(entry, ctx.name);
-  for (std::size_t i = 0; i < entry.long_name.size(); ++i) {
-    entry.long_name[i] = static_cast<std::uint8_t>(ctx.long_name[i]);
-  }
+  store_long_name(entry, ctx);
   set_u16(entry.first_sector, 0);
   set_u16(entry.start_address, ctx.start_address & 0xFFFF);
   set_u16(entry.length, total);
@@ -37,13 +35,9 @@ void print_add_report(const Context& ctx, const DirEntry& entry, int total, int 
   if (ctx.long_name[0] != '\0') std::printf("Long name: %s\n", ctx.long_name.data());
   std::printf("Size: %d bytes (%d sectors)\n", total, rounded / SECTOR_SIZE);
   std::printf("Start: %d\n", get_u16(entry.start_address));
-  std::printf("Attributes: ");
-  if (!ctx.opt_al && !ctx.opt_ar) {
-    std::printf("None");
-    return;
-  }
-  std::printf("%s%s%s\n", ctx.opt_al ? "List" : "", ctx.opt_al && ctx.opt_ar ? ", " : "",
-              ctx.opt_ar ? "AllRAM" : "");
+  // "None" is ended by the run's final newline, the other words by their own.
+  std::printf("Attributes: %s%s", attribute_words(entry.attributes),
+              entry.attributes == 0 ? "" : "\n");
 }
 
 // Reads the optional unpack routine and the host file into the work buffer
@@ -117,13 +111,8 @@ int add_complex_file(Context& ctx) {
   DirEntry parsed{};
   int result = parse_complex_name(parsed, ctx.source_path.data());
   if (result != 0) return result;
-  std::array<char, 12> name_text{};
-  std::memcpy(name_text.data(), parsed.name.data(), parsed.name.size());
-  trim(name_text.data());
-  const std::size_t length = std::strlen(name_text.data());
-  name_text[length] = '.';
-  name_text[length + 1] = static_cast<char>(parsed.type);
-  result = set_main_name(ctx, name_text.data(), "-fc", 0);
+  const DisplayName name_text = display_name(parsed.name.data(), parsed.type);
+  result = set_main_name(ctx, name_text.data(), "-fc", NO_WILDCARDS);
   if (result != 0) return result;
   ctx.new_name = NameSlot{};
   std::memcpy(ctx.long_name.data(), parsed.long_name.data(), parsed.long_name.size());

@@ -4,7 +4,6 @@
 #include "cli/pager.h"
 #include "commands/commands.h"
 #include "image/directory.h"
-#include "image/image_commands.h"
 #include "names/name81.h"
 
 namespace {
@@ -25,7 +24,7 @@ void print_row(int slot, const DirEntry& entry) {
   const int start = get_u16(entry.start_address);
   const int length = get_u16(entry.length);
   std::printf("  %5d (%04Xh)  %5d (%04Xh)  %c%c\n", start, start, length, length,
-              (entry.attributes & ATTR_ALLRAM) ? 'A' : '-', (entry.attributes & ATTR_LIST) ? 'L' : '-');
+      (entry.attributes & ATTR_ALLRAM) ? 'A' : '-', (entry.attributes & ATTR_LIST) ? 'L' : '-');
 }
 
 }  // namespace
@@ -37,7 +36,8 @@ int show_catalogue(Context& ctx) {
   std::array<int, DIRECTORY_AREA_SIZE / DIR_ENTRY_SIZE> selection{};
   ctx.listed_count = 0;
   for (int slot = 0; slot < ctx.dir_items; ++slot) {
-    if (entry_matches(ctx, *entry_at(ctx.directory_area, slot), 1)) selection[ctx.listed_count++] = slot;
+    if (entry_matches(ctx, *entry_at(ctx.directory_area, slot), MATCH_MASK))
+      selection[ctx.listed_count++] = slot;
   }
 
   std::printf("Catalogue of '%s', mask: '%s'\n\n", ctx.image_name, ctx.name.display.data());
@@ -52,7 +52,7 @@ int show_catalogue(Context& ctx) {
     ++files;
     used_bytes += round_to_sectors(get_u16(entry.length));
   }
-  const long free_bytes = static_cast<long>(ctx.image_size) - static_cast<long>(ctx.used_sectors) * SECTOR_SIZE;
-  std::printf("\n%g kB in %d file(s), %g kB free", kilobytes(used_bytes), files, kilobytes(free_bytes));
+  std::printf("\n%g kB in %d file(s), %g kB free", kilobytes(used_bytes), files,
+      kilobytes(free_bytes(ctx)));
   return 0;
 }

@@ -1,4 +1,3 @@
-#include <array>
 #include <cstdio>
 
 #include "commands/commands.h"
@@ -12,9 +11,10 @@ int delete_files(Context& ctx) {
 
   int count = 0;
   ctx.entries_cursor = nullptr;
-  for (EntryNode* node = next_matching_node(ctx, 1); node != nullptr; node = next_matching_node(ctx, 1)) {
-    std::array<char, DISPLAY_NAME_SIZE> display{};
-    build_file_name(*node->entry, display.data(), 0);
+  for (EntryNode* node = next_matching_node(ctx, MATCH_MASK); node != nullptr;
+       node = next_matching_node(ctx, MATCH_MASK)) {
+    DisplayName display{};
+    build_file_name(*node->entry, display.data(), DISPLAY_FORM);
     std::printf("Deleting file: %s\n", display.data());
     node->deleted = 1;
     ++count;

@@ -47,13 +47,14 @@ struct DirEntry {
 static_assert(sizeof(DirEntry) == DIR_ENTRY_SIZE, "DirEntry must match the on-disk slot");
 static_assert(alignof(DirEntry) == 1, "DirEntry is read in place from byte buffers");
 
-inline int get_u16(const std::array<std::uint8_t, 2>& field) {
-  return field[0] | (field[1] << 8);
+// 16-bit little-endian values, as headers, entries and Loader files store them.
+inline int get_u16(const std::uint8_t* bytes) { return bytes[0] | (bytes[1] << 8); }
+inline void put_u16(std::uint8_t* bytes, int value) {
+  bytes[0] = static_cast<std::uint8_t>(value & 0xFF);
+  bytes[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
 }
-inline void set_u16(std::array<std::uint8_t, 2>& field, int value) {
-  field[0] = static_cast<std::uint8_t>(value & 0xFF);
-  field[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-}
+inline int get_u16(const std::array<std::uint8_t, 2>& field) { return get_u16(field.data()); }
+inline void set_u16(std::array<std::uint8_t, 2>& field, int value) { put_u16(field.data(), value); }
 
 inline DirEntry* entry_at(std::uint8_t* directory_area, int slot) {
   return reinterpret_cast<DirEntry*>(directory_area + slot * DIR_ENTRY_SIZE);
@@ -62,6 +63,40 @@ inline DirEntry* entry_at(std::uint8_t* directory_area, int slot) {
 constexpr int round_to_sectors(int bytes) {
   return (bytes + SECTOR_SIZE - 1) / SECTOR_SIZE * SECTOR_SIZE;
 }
+
+// Byte offset of a sector in the image.
+constexpr long sector_offset(long sector) { return sector * SECTOR_SIZE; }
+
+// The words shown for the List and AllRAM bits: "None" for no bit at all,
+// nothing for other bits alone.
+constexpr const char* attribute_words(int attributes) {
+  if (attributes == 0) return "None";
+  const bool list = (attributes & ATTR_LIST) != 0;
+  const bool all_ram = (attributes & ATTR_ALLRAM) != 0;
+  if (list && all_ram) return "List, AllRAM";
+  return list ? "List" : all_ram ? "AllRAM" : "";
+}
+
+// Sizes in kB as the tool prints them with %g.
+inline double kilobytes(long bytes) { return static_cast<double>(bytes) * (1.0 / 1024); }
+
+// The geometry of the image in a Context (defined in image_format.cpp; the
+// Context itself is declared in cli/context.h, which includes this header).
+struct Context;
+
+// Sets the paired geometry fields together: boot size and boot sectors,
+// directory items and directory sectors, and the image size in bytes.
+void set_geometry(Context& ctx, int boot_sectors, int dir_items, int image_size);
+// Bytes the directory takes.
+int directory_bytes(const Context& ctx);
+// Byte offset of a directory slot in the image.
+long slot_offset(const Context& ctx, int slot);
+// Byte offset of the data area, behind boot area and directory.
+long data_area_offset(const Context& ctx);
+// Bytes for files: the image less boot area and directory.
+int capacity(const Context& ctx);
+// Bytes behind the highest used sector (ctx.used_sectors).
+long free_bytes(const Context& ctx);
 
 // One used directory slot, or one file the running command adds.
 struct EntryNode {

@@ -4,23 +4,22 @@
 #include "image/image_commands.h"
 
 void print_geometry(const Context& ctx) {
-  const int directory_bytes = ctx.dir_items * DIR_ENTRY_SIZE;
-  const int capacity = ctx.image_size - ctx.boot_size - directory_bytes;
-  std::printf("VEM image size: %g kB (%d sectors)\n", kilobytes(ctx.image_size), ctx.image_size / SECTOR_SIZE);
+  std::printf("VEM image size: %g kB (%d sectors)\n", kilobytes(ctx.image_size),
+      ctx.image_size / SECTOR_SIZE);
   std::printf("VEM BOOT size: %d bytes\n", ctx.boot_size);
-  std::printf("Directory items: %d (%d bytes)\n", ctx.dir_items, directory_bytes);
-  std::printf("Capacity: %g kB (%d secotrs)\n", kilobytes(capacity), capacity / SECTOR_SIZE);
+  std::printf("Directory items: %d (%d bytes)\n", ctx.dir_items, directory_bytes(ctx));
+  std::printf(
+      "Capacity: %g kB (%d secotrs)\n", kilobytes(capacity(ctx)), capacity(ctx) / SECTOR_SIZE);
 }
 
 int show_image_info(Context& ctx) {
   std::printf("VEM image info: %s\n", ctx.image_name);
   int result = open_and_load(ctx);
   if (result != 0) return result;
-  const int capacity = ctx.image_size - ctx.boot_size - ctx.dir_items * DIR_ENTRY_SIZE;
-  const int free_bytes = ctx.image_size - ctx.used_sectors * SECTOR_SIZE;
+  const long unused = free_bytes(ctx);
   print_geometry(ctx);
   std::printf("\nFiles: %d\n", ctx.used_entries);
-  std::printf("Used space: %g kB\n", kilobytes(capacity - free_bytes));
-  std::printf("Free space: %g kB", kilobytes(free_bytes));
+  std::printf("Used space: %g kB\n", kilobytes(capacity(ctx) - unused));
+  std::printf("Free space: %g kB", kilobytes(unused));
   return 0;
 }

@@ -1,7 +1,9 @@
-// Byte offsets of the fields that -ml patches into a Loader file.
+// Byte offsets of the fields that -ml patches into a Loader file, and how
+// -ml and -li show them.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 constexpr int LDR_JUMP_OPCODE = 0;
 constexpr int LDR_JUMP_HIGH = 2;
@@ -22,3 +24,16 @@ constexpr int LOADER_MONITOR_MASK = 0x03;
 constexpr int LOADER_MONITOR_FILE = 0x03;
 constexpr int LOADER_NO_INIT = 0x04;
 constexpr int LOADER_CLS_SUPPRESSED = 0x08;
+
+// The "Load Monitor" line for `flags`, naming `file_name` for a monitor file;
+// nothing when no monitor is selected.
+inline void print_monitor(int flags, const char* file_name) {
+  const int selection = flags & LOADER_MONITOR_MASK;
+  if (selection == 0) return;
+  if (selection == LOADER_MONITOR_FILE) {
+    std::printf("Load Monitor: %s\n", file_name);
+    return;
+  }
+  std::printf("Load Monitor: %s%s\n", (selection & 1) ? "MONIT1.?" : "MONIT2.?",
+      (flags & LOADER_NO_INIT) ? " (No Init)" : "");
+}

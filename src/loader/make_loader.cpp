@@ -18,19 +18,6 @@ namespace {
 
 constexpr const char* TEMPORARY_PATTERN = "vemldrXXXXXX";
 
-void print_monitor(const Context& ctx) {
-  const int selection = ctx.monitor & LOADER_MONITOR_MASK;
-  if (selection == 0) return;
-  std::printf("Load Monitor: ");
-  if (selection == LOADER_MONITOR_FILE) {
-    std::printf("%s", ctx.monitor_name.display.data());
-  } else {
-    std::printf("%s", (selection & 1) ? "MONIT1.?" : "MONIT2.?");
-    if (ctx.monitor & LOADER_NO_INIT) std::printf(" (No Init)");
-  }
-  std::printf("\n");
-}
-
 void put_name(std::uint8_t* type_byte, const NameSlot& slot) {
   type_byte[0] = static_cast<std::uint8_t>(slot.padded[8]);
   std::memcpy(type_byte + 1, slot.padded.data(), 8);
@@ -40,10 +27,7 @@ void patch_template(Context& ctx) {
   std::uint8_t* loader = ctx.work_buffer;
   put_name(loader + LDR_PIC_TYPE, ctx.picture_name);
   put_name(loader + LDR_CODE_TYPE, ctx.new_name);
-  if (ctx.start_address >= 0) {
-    loader[LDR_CODE_START] = static_cast<std::uint8_t>(ctx.start_address & 0xFF);
-    loader[LDR_CODE_START + 1] = static_cast<std::uint8_t>((ctx.start_address >> 8) & 0xFF);
-  }
+  if (ctx.start_address >= 0) put_u16(loader + LDR_CODE_START, ctx.start_address);
   if (ctx.opt_scs) ctx.monitor |= LOADER_CLS_SUPPRESSED;
   loader[LDR_FLAGS] = static_cast<std::uint8_t>(ctx.monitor & 0xFF);
   if (slot_given(ctx.monitor_name)) put_name(loader + LDR_MON_TYPE, ctx.monitor_name);
@@ -88,8 +72,9 @@ int make_loader(Context& ctx) {
 
   std::printf("Picture file: %s\n", ctx.picture_name.display.data());
   std::printf("Code file: %s\n", ctx.new_name.display.data());
-  if (ctx.start_address >= 0) std::printf("Custom start: %d (%04Xh)\n", ctx.start_address, ctx.start_address);
-  print_monitor(ctx);
+  if (ctx.start_address >= 0)
+    std::printf("Custom start: %d (%04Xh)\n", ctx.start_address, ctx.start_address);
+  print_monitor(ctx.monitor, ctx.monitor_name.display.data());
   if (ctx.opt_scs) std::printf("CLS suppressed\n");
   std::printf("\n");
   patch_template(ctx);
@@ -98,10 +83,11 @@ int make_loader(Context& ctx) {
   if (!make_temporary(template_path, temporary)) {
     const int separator = host_separator(template_path.data());
     const std::string wanted =
-        std::string(template_path.data(), static_cast<std::size_t>(separator + 1)) + TEMPORARY_PATTERN;
+        std::string(template_path.data(), static_cast<std::size_t>(separator + 1)) +
+        TEMPORARY_PATTERN;
     return report_error(ERR_OPEN_WRITE, wanted.c_str());
   }
-  int result = write_host_file(temporary.data(), ctx.work_buffer, length, 0);
+  int result = write_host_file(temporary.data(), ctx.work_buffer, length, WRITE_NEW);
   if (result == 0) {
     ctx.source_path = temporary;
     ctx.new_name = NameSlot{};

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "cli/errors.h"
-#include "cli/options.h"
+#include "cli/numbers.h"
 #include "names/name81.h"
 
 namespace {
@@ -67,15 +67,21 @@ bool parse_fields(DirEntry& entry, char* work) {
 
 }  // namespace
 
-bool is_white_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool is_special_char(int c, bool with_separators) {
   switch (static_cast<char>(c)) {
-    case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|':
       return true;
-    case ' ': case '#': case '_':
+    case ' ':
+    case '#':
+    case '_':
       return with_separators;
     default:
       return false;
@@ -140,17 +146,20 @@ int parse_complex_name(DirEntry& entry, const char* text) {
   return 0;
 }
 
-void build_file_name(const DirEntry& entry, char* out, int complex) {
-  std::array<char, DISPLAY_NAME_SIZE> display{};
-  std::memcpy(display.data(), entry.name.data(), entry.name.size());
+DisplayName display_name(const std::uint8_t* name, std::uint8_t type) {
+  DisplayName display{};
+  std::memcpy(display.data(), name, 8);
   trim(display.data());
-  if (entry.type != ' ') {
-    const std::size_t length = std::strlen(display.data());
-    display[length] = '.';
-    display[length + 1] = static_cast<char>(entry.type);
-    display[length + 2] = '\0';
-  }
-  if (!complex) {
+  const std::size_t length = std::strlen(display.data());
+  display[length] = '.';
+  display[length + 1] = static_cast<char>(type);
+  return display;
+}
+
+void build_file_name(const DirEntry& entry, char* out, int form) {
+  DisplayName display = display_name(entry.name.data(), entry.type);
+  if (entry.type == ' ') display[std::strlen(display.data()) - 2] = '\0';
+  if (form != COMPLEX_FORM) {
     std::memcpy(out, display.data(), display.size());
     return;
   }
@@ -166,7 +175,7 @@ void build_file_name(const DirEntry& entry, char* out, int complex) {
   // "_65535_255." is the longest form: 11 characters and the terminator.
   std::array<char, 16> numbers{};
   std::snprintf(numbers.data(), numbers.size(), "_%d_%d.", get_u16(entry.start_address),
-                static_cast<int>(entry.attributes));
+      static_cast<int>(entry.attributes));
   for (const char* c = numbers.data(); *c != '\0'; ++c) *p++ = *c;
   p = escape_char(entry.type, p);
   *p = '\0';

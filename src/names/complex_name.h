@@ -2,22 +2,35 @@
 // parameter of a stored file in a host file name.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
+#include "cli/modes.h"
 #include "image/image_format.h"
 
 constexpr std::size_t COMPLEX_NAME_SIZE = 88;  // longest built name and terminator
-constexpr std::size_t DISPLAY_NAME_SIZE = 11;
+constexpr std::size_t DISPLAY_NAME_SIZE = 11;  // 8 name characters, point, type, terminator
 
-// Fills `entry` (zeroed first) from `text`; its directory part is ignored.
-// 0, or ERR_INVALID_COMPLEX_NAME reported with the whole text.
+using DisplayName = std::array<char, DISPLAY_NAME_SIZE>;
+
+// NAME.T: the 8 name bytes at `name` without surrounding white space, a point
+// and the type byte.
+DisplayName display_name(const std::uint8_t* name, std::uint8_t type);
+
+// Fills `entry` (zeroed first, and zeroed again on failure) from `text`; its
+// directory part is ignored. 0, or ERR_INVALID_COMPLEX_NAME reported with the
+// whole text.
 int parse_complex_name(DirEntry& entry, const char* text);
 
-// Writes the display name of `entry` (NAME.T) into `out`, or, with `complex`,
-// its complex file name. `out` must hold COMPLEX_NAME_SIZE bytes when complex
-// and DISPLAY_NAME_SIZE bytes otherwise.
-void build_file_name(const DirEntry& entry, char* out, int complex);
+// Writes the display name of `entry` (NAME.T, or NAME for a blank type) into
+// `out`, or, for COMPLEX_FORM, its complex file name. `form` is a NameForm;
+// `out` must hold COMPLEX_NAME_SIZE bytes for COMPLEX_FORM and
+// DISPLAY_NAME_SIZE bytes otherwise.
+void build_file_name(const DirEntry& entry, char* out, int form);
 
+// Characters a host file name cannot carry (and, with separators, those that
+// separate the fields of a complex name).
 bool is_special_char(int c, bool with_separators);
 
 // Writes `c` at `out`, escaped as #HH when it is special (with separators);
@@ -27,9 +40,6 @@ char* escape_char(int c, char* out);
 // Decodes #HH escapes of `text` into `out` (at most `max` characters, then a
 // terminator). False on a bad escape or when text is left over.
 bool decode_field(char* out, std::size_t max, const char* text);
-
-// Blank, tab, line feed, vertical tab, form feed, carriage return.
-bool is_white_space(char c);
 
 // Removes trailing, then leading white space in place; returns `text`.
 char* trim(char* text);

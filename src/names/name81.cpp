@@ -1,7 +1,7 @@
 #include "names/name81.h"
 
+#include <array>
 #include <cstring>
-#include <string>
 
 #include "cli/errors.h"
 
@@ -20,27 +20,20 @@ bool entry_in_use(const DirEntry& entry) {
   return is_name_char(entry.type) && is_name_char(entry.name[0]);
 }
 
-bool copy_path(PathField& dest, const char* text) {
-  const std::size_t length = std::strlen(text);
-  if (length >= dest.size()) return false;
-  std::memcpy(dest.data(), text, length + 1);
-  return true;
-}
-
-int host_separator(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) slash = std::strrchr(path, '\\');
-  return slash == nullptr ? -1 : static_cast<int>(slash - path);
-}
-
 namespace {
+
+bool name_storable_form(const std::array<char, 9>& form) {
+  return is_name_char(form[0]) && is_name_char(form[8]);
+}
 
 // The parser behind parse_name81; `storable_only` refuses exact names that a
 // used directory slot cannot hold.
-int parse_name(const char* text, const char* option, int wildcards, bool storable_only, NameSlot& slot) {
+int parse_name(const char* text, const char* option, Wildcards wildcards, bool storable_only,
+               NameSlot& slot) {
   const std::size_t length = std::strlen(text);
   const char* point = std::strchr(text, '.');
-  const std::size_t name_length = point != nullptr ? static_cast<std::size_t>(point - text) : length;
+  const std::size_t name_length =
+      point != nullptr ? static_cast<std::size_t>(point - text) : length;
   const bool has_point = point != nullptr;
   const bool good_shape =
       has_point ? (name_length >= 1 && name_length <= 8 && length - name_length - 1 == 1)
@@ -59,7 +52,7 @@ int parse_name(const char* text, const char* option, int wildcards, bool storabl
       form[i] = ' ';
     }
   }
-  if (!wildcards) {
+  if (wildcards == NO_WILDCARDS) {
     bool ambiguous = !has_point;
     for (std::size_t i = 0; i < 8; ++i) ambiguous = ambiguous || form[i] == '?';
     if (ambiguous) return report_error(ERR_AMBIGUOUS_NAME, text, option);
@@ -68,7 +61,7 @@ int parse_name(const char* text, const char* option, int wildcards, bool storabl
   for (char& c : form) c = upper_ascii(c);
   // An entry whose first name byte or type is no name character reads as a
   // free slot: a file stored under such a name would silently vanish.
-  if (!wildcards && storable_only && !(is_name_char(form[0]) && is_name_char(form[8]))) {
+  if (wildcards == NO_WILDCARDS && storable_only && !name_storable_form(form)) {
     return report_error(ERR_INVALID_NAME, text, option);
   }
 
@@ -88,64 +81,42 @@ int parse_name(const char* text, const char* option, int wildcards, bool storabl
 
 }  // namespace
 
-int parse_name81(const char* text, const char* option, int wildcards, NameSlot& slot) {
+int parse_name81(const char* text, const char* option, Wildcards wildcards, NameSlot& slot) {
   return parse_name(text, option, wildcards, true, slot);
+}
+
+int parse_derived_name(Context& ctx, const char* text, const char* option, Wildcards wildcards) {
+  return parse_name(text, option, wildcards, false, ctx.name);
 }
 
 bool name_storable(const NameSlot& slot) {
   return is_name_char(slot.padded[0]) && is_name_char(slot.padded[8]);
 }
 
-int set_main_name(Context& ctx, const char* text, const char* option, int wildcards) {
+int set_main_name(Context& ctx, const char* text, const char* option, Wildcards wildcards) {
   return parse_name81(text, option, wildcards, ctx.name);
 }
 
-std::string derived_name_text(const char* path) {
-  const std::string file_part(path + host_separator(path) + 1);
-  const std::size_t point = file_part.find('.');
-  const std::size_t n = point == std::string::npos ? file_part.size() : point;
-  if (n == 0 || (point != std::string::npos && point + 1 == file_part.size())) return "";
-  if (point == std::string::npos) return file_part.substr(0, 8);
-  return file_part.substr(0, n > 8 ? 8 : n) + '.' + file_part[point + 1];
-}
-
-int parse_host_path(Context& ctx, PathField& dest, const char* text, const char* option,
-                    int wildcards, int whole_path, int derive) {
-  const int separator = host_separator(text);
-  const std::size_t length = std::strlen(text);
-  if (separator >= 0 && static_cast<std::size_t>(separator) + 1 == length) {
-    return report_error(ERR_INVALID_NAME, text, option);
-  }
-  std::string stored;
-  if (separator >= 0) {
-    stored = whole_path ? std::string(text) : std::string(text, separator + 1);
-  } else {
-    stored = CURRENT_DIR_PREFIX;
-    if (whole_path) stored += text;
-  }
-  // Too long for the path field: refuse rather than cut it into another name.
-  if (!copy_path(dest, stored.c_str())) return report_error(ERR_INVALID_NAME, text, option);
-  if (!derive) return 0;
-
-  const std::string candidate = derived_name_text(text);
-  if (candidate.empty()) return report_error(ERR_INVALID_NAME, text, option);
-  // Whether the derived name can be stored is decided once the command line
-  // is read: -fn, -fr, -fc and -fl store another name in its place.
-  return parse_name(candidate.c_str(), option, wildcards, false, ctx.name);
-}
-
 void store_name(DirEntry& entry, const NameSlot& slot) {
-  for (std::size_t i = 0; i < entry.name.size(); ++i) entry.name[i] = static_cast<std::uint8_t>(slot.padded[i]);
+  for (std::size_t i = 0; i < entry.name.size(); ++i)
+    entry.name[i] = static_cast<std::uint8_t>(slot.padded[i]);
   entry.type = static_cast<std::uint8_t>(slot.padded[8]);
+}
+
+void store_long_name(DirEntry& entry, const Context& ctx) {
+  for (std::size_t i = 0; i < entry.long_name.size(); ++i) {
+    entry.long_name[i] = static_cast<std::uint8_t>(ctx.long_name[i]);
+  }
 }
 
 bool entry_matches(const Context& ctx, const DirEntry& entry, int mask_mode) {
   if (!entry_in_use(entry)) return false;
   const auto& form = ctx.name.padded;
+  const bool as_mask = mask_mode == MATCH_MASK;
   const char type = form[8];
-  if (!(mask_mode && type == ' ') && static_cast<char>(entry.type) != type) return false;
+  if (!(as_mask && type == ' ') && static_cast<char>(entry.type) != type) return false;
   for (int i = 0; i < 8; ++i) {
-    if (mask_mode && form[i] == '?') continue;
+    if (as_mask && form[i] == '?') continue;
     if (upper_ascii(static_cast<char>(entry.name[i])) != form[i]) return false;
   }
   return true;

@@ -4,90 +4,167 @@ using CliTest = E2eTest;
 
 namespace {
 
+// One line of the text per line of code.
+// clang-format off
 const std::string PAGER = "\nPress ENTER ...\n", FORM = "  vemtool imgname.vem ";
-const std::string USAGE =
-    "Utility to manage VEM images.\nUsage:\n" + FORM + "-c [fmask[.T]]\n" + FORM + "-ic [-is num] [-id num] [-ib "
-    "[path/]bootfile.ext]\n" + FORM + "-ir [-is num] [-id num] [-ib [path/]bootfile.ext]\n" + FORM + "-ii\n" + FORM +
-    "-fa [path/]filename.ext [-fn fname.T] [-ln lname] [-sa num] [-al] [-ar] [-ow] [-psc]\n" + FORM + "-fc "
-    "[path/]complex-file-name [-ow]\n" + FORM + "-fl [path/]complex-file-names-list [-ow]\n" + FORM + "-fr fname.T "
-    "[path/]filename.ext\n" + FORM + "-fp fname.T [-fn newfn.T] [-ln lname] [-sa num] [-al] [-ar]\n" + FORM + "-fd "
-    "fmask[.T]\n" + FORM + "-fx [path/]fmask[.T] [-cfn [-cfnl [path/]complex-file-names-list]]\n" + FORM + "-ml "
-    "fname.T pname.T cname.T [-ln lname] [-sa num] [-mon MX] [-scs] [-ow]\n" + FORM + "-li fname.T\n" + PAGER +
-    "    -c    show catalogue of the VEM image\n    -ic   create new VEM image\n    -ir   reconfigure VEM image\n"
-    "    -ii   show image info\n    -is   image size in kB [512]\n    -id   number of directory items [32]\n"
-    "    -ib   use this VEM Booter file [vem-boot.bin]\n    -fa   add file into image\n    -fc   add file into image "
-    "by complex source file name\n    -fl   add files into image by list of files in text file\n    -fr   replace "
-    "file in image\n    -fp   change file parameters in image\n    -fd   delete file(s) from image\n    -fx   extract "
-    "file(s) from image\n    -cfn  create complex file names for extracted files\n    -cfnl create also text file "
-    "with list of complex file names of extracted files\n    -ml   make loader file\n    -li   show loader file info\n"
-    "    -fn   file name (max. 8 chars + one char type)\n    -ln   long name to display (max. 16 chars)\n"
-    "    -sa   start address to load [0]\n    -al   set/toggle List attribute\n    -ar   set/toggle AllRAM attribute\n"
-    "    -ow   overwrite already existing file\n    -psc  insert PSC unpak routine before picture data\n"
-    "    -mon  monitor type in Loader; can be 1, 1X, 2 or 2X or mname.T\n    -scs  suppress clear screen in Loader\n" +
-    PAGER + "`lname` must be in double quotes when contains spaces.\n`fname.T`, `newfn.T`, `pname.T`, `cname.T` and "
-    "`mname.T` are VEM 8.1 file names\nand must be in double quotes when contains spaces or >/< redir chars.\n"
-    "`fmask[.T]` is VEM 8.1 file name that may contain wildcards.\n`T` must be single character. If not used in mask, "
-    "all file types regard.\n`complex-file-name` has form `fname_lname_sa_attr.T` (special chars as #HH)\n"
-    "`complex-file-names-list` is text file with complex file names to add\nAll numeric parameters must be "
-    "nonnegative integers and can be in three forms:\n  decimal (e.g. 12345)\n  octal (e.g. 01234)\n  hexadecimal "
-    "(e.g. 0x1234)\n\n";
+const std::string USAGE = "Utility to manage VEM images.\nUsage:\n" +
+    FORM + "-c [fmask[.T]]\n" +
+    FORM + "-ic [-is num] [-id num] [-ib [path/]bootfile.ext]\n" +
+    FORM + "-ir [-is num] [-id num] [-ib [path/]bootfile.ext]\n" +
+    FORM + "-ii\n" +
+    FORM + "-fa [path/]filename.ext [-fn fname.T] [-ln lname] [-sa num] [-al] [-ar] [-ow] "
+           "[-psc]\n" +
+    FORM + "-fc [path/]complex-file-name [-ow]\n" +
+    FORM + "-fl [path/]complex-file-names-list [-ow]\n" +
+    FORM + "-fr fname.T [path/]filename.ext\n" +
+    FORM + "-fp fname.T [-fn newfn.T] [-ln lname] [-sa num] [-al] [-ar]\n" +
+    FORM + "-fd fmask[.T]\n" +
+    FORM + "-fx [path/]fmask[.T] [-cfn [-cfnl [path/]complex-file-names-list]]\n" +
+    FORM + "-ml fname.T pname.T cname.T [-ln lname] [-sa num] [-mon MX] [-scs] [-ow]\n" +
+    FORM + "-li fname.T\n" + PAGER +
+    "    -c    show catalogue of the VEM image\n"
+    "    -ic   create new VEM image\n"
+    "    -ir   reconfigure VEM image\n"
+    "    -ii   show image info\n"
+    "    -is   image size in kB [512]\n"
+    "    -id   number of directory items [32]\n"
+    "    -ib   use this VEM Booter file [vem-boot.bin]\n"
+    "    -fa   add file into image\n"
+    "    -fc   add file into image by complex source file name\n"
+    "    -fl   add files into image by list of files in text file\n"
+    "    -fr   replace file in image\n"
+    "    -fp   change file parameters in image\n"
+    "    -fd   delete file(s) from image\n"
+    "    -fx   extract file(s) from image\n"
+    "    -cfn  create complex file names for extracted files\n"
+    "    -cfnl create also text file with list of complex file names of extracted files\n"
+    "    -ml   make loader file\n"
+    "    -li   show loader file info\n"
+    "    -fn   file name (max. 8 chars + one char type)\n"
+    "    -ln   long name to display (max. 16 chars)\n"
+    "    -sa   start address to load [0]\n"
+    "    -al   set/toggle List attribute\n"
+    "    -ar   set/toggle AllRAM attribute\n"
+    "    -ow   overwrite already existing file\n"
+    "    -psc  insert PSC unpak routine before picture data\n"
+    "    -mon  monitor type in Loader; can be 1, 1X, 2 or 2X or mname.T\n"
+    "    -scs  suppress clear screen in Loader\n" + PAGER +
+    "`lname` must be in double quotes when contains spaces.\n"
+    "`fname.T`, `newfn.T`, `pname.T`, `cname.T` and `mname.T` are VEM 8.1 file names\n"
+    "and must be in double quotes when contains spaces or >/< redir chars.\n"
+    "`fmask[.T]` is VEM 8.1 file name that may contain wildcards.\n"
+    "`T` must be single character. If not used in mask, all file types regard.\n"
+    "`complex-file-name` has form `fname_lname_sa_attr.T` (special chars as #HH)\n"
+    "`complex-file-names-list` is text file with complex file names to add\n"
+    "All numeric parameters must be nonnegative integers and can be in three forms:\n"
+    "  decimal (e.g. 12345)\n"
+    "  octal (e.g. 01234)\n"
+    "  hexadecimal (e.g. 0x1234)\n\n";
+// clang-format on
 
 }  // namespace
 
-TEST_F(CliTest, UsageTextStopsTwiceForEnter) {
-  for (const auto& [args, input] : std::vector<std::pair<Args, std::string>>{
-           {{}, ""}, {{"img.vem"}, ""}, {{"img.vem"}, "typed\n\n"}}) {
-    SCOPED_TRACE(::testing::PrintToString(args) + ::testing::PrintToString(input));
-    expect_run(run(args, with_input(input)), USAGE, "", 0);
-    EXPECT_TRUE(list_dir().empty());
-  }
+struct UsageCase {
+  const char* name;
+  Args args;
+  std::string input;
+};
+void PrintTo(const UsageCase& c, std::ostream* out) { *out << c.name; }
+class UsageTest : public E2eTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(UsageTest, StopsTwiceForEnter) {
+  RunOptions options;
+  options.input = GetParam().input;
+  expect_run(run(GetParam().args, options), USAGE, "", 0);
+  EXPECT_TRUE(list_dir().empty());
 }
 
-TEST_F(CliTest, CommandLinesAreCheckedBeforeAnyFileIsOpened) {
-  const std::string bad = "Bad combination of options: ", path_255(255, 'b'), path_256(256, 'b');
-  struct Case { const char* name; Args options; std::string message; int status; };
-  for (const Case& c : std::vector<Case>{  // status 0: accepted, and without a command the run only ends the line
-      {"OptionsWithoutCommand", {"-al", "-ib", path_255, "-sa", "65535", "-ln", "ABCDEFGHIJKLMNOP", "-id", "256",
-       "-is", "8192"}, "", 0},
-      {"LenientValuesWithoutCommand", {"-sa", "12abc", "-ln", "", "-is", "0x200", "-id", "04", "-mon", "2X"}, "", 0},
-      {"CommandsListedInFixedOrder", {"-ic", "-c"}, bad + "-c -ic  ", 4},
-      {"DashValueIsTakenAsValue", {"-ic", "-ln", "-ii"}, bad + "for -ic", 4},
-      {"OptionNotForInfo", {"-ii", "-sa", "1"}, bad + "for -ii", 4},
-      {"ReconfigureWithoutChange", {"-ir"}, bad + "for -ir", 4},
-      {"ChangeWithoutParameter", {"-fp", "A.B"}, bad + "for -fp", 4},
-      {"SizeWithoutValue", {"-ic", "-is"}, "Missing option value(s) '-is'!", 5},
-      {"LoaderWithTwoValues", {"-ml", "A.B", "C.D"}, "Missing option value(s) '-ml'!", 5},
-      {"FirstErrorEndsTheScan", {"-is", "500", "-xyz"}, "Bad option value: -is 500", 16},
-      {"SizeAbove8192", {"-is", "8224"}, "Bad option value: -is 8224", 16},
-      {"SizeEmpty", {"-is", ""}, "Bad option value: -is ", 16},
-      {"ItemsAbove256", {"-id", "260"}, "Bad option value: -id 260", 16},
-      {"ItemsNotMultipleOf4", {"-id", "6"}, "Bad option value: -id 6", 16},
-      {"StartAbove65535", {"-sa", "65536"}, "Value 65536 is out of range <0, 65535>: -sa", 15},
-      {"StartNotANumber", {"-sa", "abc"}, "Value -1 is out of range <0, 65535>: -sa", 15},
-      {"LongNameOf17", {"-ln", "ABCDEFGHIJKLMNOPQ"}, "Long name can have up to 16 chars!", 17},
-      {"SecondBooter", {"-ic", "-ib", "a", "-ib", "b"}, "Only one BOOT file can be specified! 'a' or 'b'?", 20},
-      {"SecondSource", {"-fa", "a.b", "-fa", "c"}, "Only one source file can be specified! './a.b' or 'c'?", 18},
-      {"BooterPathOf256", {"-ic", "-ib", path_256}, "Invalid file name/mask '" + path_256 + "' in option `-ib`", 22},
-      {"OptionsAreCaseSensitive", {"-IC"}, "Unknown option: -IC", 3},
-  }) {
-    SCOPED_TRACE(c.name);
-    expect_run(run(Args{"img.vem"} + c.options), c.status ? "" : "\n", c.message, c.status);
-    EXPECT_TRUE(list_dir().empty());
-  }
+INSTANTIATE_TEST_SUITE_P(Cli, UsageTest,
+    ::testing::Values(UsageCase{"NoArguments", {}, ""}, UsageCase{"ImageOnly", {"img.vem"}, ""},
+        UsageCase{"LinesTyped", {"img.vem"}, "typed\n\n"}),
+    CaseName());
+
+// status 0: accepted, and without a command the run only ends the line.
+struct LineCase {
+  const char* name;
+  Args options;
+  std::string message;
+  int status;
+};
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
+class CommandLineTest : public E2eTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(CommandLineTest, IsCheckedBeforeAnyFileIsOpened) {
+  const LineCase& c = GetParam();
+  expect_run(run(Args{"img.vem"} + c.options), c.status ? "" : "\n", c.message, c.status);
+  EXPECT_TRUE(list_dir().empty());
 }
 
-TEST_F(CliTest, DefaultBooterLiesBesideTheProgram) {
+const std::string BAD = "Bad combination of options: ", PATH_255(255, 'b'), PATH_256(256, 'b');
+INSTANTIATE_TEST_SUITE_P(Cli, CommandLineTest,
+    ::testing::Values(LineCase{"OptionsWithoutCommand",
+                          {"-al", "-ib", PATH_255, "-sa", "65535", "-ln", "ABCDEFGHIJKLMNOP", "-id",
+                              "256", "-is", "8192"},
+                          "", 0},
+        LineCase{"LenientValuesWithoutCommand",
+            {"-sa", "12abc", "-ln", "", "-is", "0x200", "-id", "04", "-mon", "2X"}, "", 0},
+        LineCase{"CommandsListedInFixedOrder", {"-ic", "-c"}, BAD + "-c -ic  ", 4},
+        LineCase{"DashValueIsTakenAsValue", {"-ic", "-ln", "-ii"}, BAD + "for -ic", 4},
+        LineCase{"OptionNotForInfo", {"-ii", "-sa", "1"}, BAD + "for -ii", 4},
+        LineCase{"ReconfigureWithoutChange", {"-ir"}, BAD + "for -ir", 4},
+        LineCase{"ChangeWithoutParameter", {"-fp", "A.B"}, BAD + "for -fp", 4},
+        LineCase{"SizeWithoutValue", {"-ic", "-is"}, "Missing option value(s) '-is'!", 5},
+        LineCase{"LoaderWithTwoValues", {"-ml", "A.B", "C.D"}, "Missing option value(s) '-ml'!", 5},
+        LineCase{"FirstErrorEndsTheScan", {"-is", "500", "-xyz"}, "Bad option value: -is 500", 16},
+        LineCase{"SizeAbove8192", {"-is", "8224"}, "Bad option value: -is 8224", 16},
+        LineCase{"SizeEmpty", {"-is", ""}, "Bad option value: -is ", 16},
+        LineCase{"ItemsAbove256", {"-id", "260"}, "Bad option value: -id 260", 16},
+        LineCase{"ItemsNotMultipleOf4", {"-id", "6"}, "Bad option value: -id 6", 16},
+        LineCase{
+            "StartAbove65535", {"-sa", "65536"}, "Value 65536 is out of range <0, 65535>: -sa", 15},
+        LineCase{"StartNotANumber", {"-sa", "abc"}, "Value -1 is out of range <0, 65535>: -sa", 15},
+        LineCase{
+            "LongNameOf17", {"-ln", "ABCDEFGHIJKLMNOPQ"}, "Long name can have up to 16 chars!", 17},
+        LineCase{"SecondBooter", {"-ic", "-ib", "a", "-ib", "b"},
+            "Only one BOOT file can be specified! 'a' or 'b'?", 20},
+        LineCase{"SecondSource", {"-fa", "a.b", "-fa", "c"},
+            "Only one source file can be specified! './a.b' or 'c'?", 18},
+        LineCase{"BooterPathOf256", {"-ic", "-ib", PATH_256},
+            "Invalid file name/mask '" + PATH_256 + "' in option `-ib`", 22},
+        LineCase{"OptionsAreCaseSensitive", {"-IC"}, "Unknown option: -IC", 3}),
+    CaseName());
+
+// `booter` is the path the run reports; an absolute one is the installed file.
+struct BooterCase {
+  const char* name;
+  std::string argv0, booter;
+};
+void PrintTo(const BooterCase& c, std::ostream* out) { *out << c.name; }
+class DefaultBooterTest : public E2eTest, public ::testing::WithParamInterface<BooterCase> {};
+
+TEST_P(DefaultBooterTest, LiesBesideTheProgram) {
+  const BooterCase& c = GetParam();
   make_dir("bin");
-  for (const auto& [argv0, booter] : std::vector<std::pair<std::string, std::string>>{
-           {"bin/vemtool", "bin/vem-boot.bin"}, {"bin/x\\vemtool", "bin/vem-boot.bin"},
-           {"bin\\vemtool", "bin\\vem-boot.bin"}, {"vemtool", "vem-boot.bin"},
-           {"vemtool", VEMTOOL_DATA_DIR "/vem-boot.bin"}}) {  // none in the current directory: the installed one
-    SCOPED_TRACE(argv0 + " uses " + booter);
-    const bool here = booter[0] != '/';
-    if (here) write_file(booter, make_booter(300));
-    const RunResult result = run({"img.vem", "-ic"}, invoked_as(argv0));
-    EXPECT_NE(result.out.find("\nVEM BOOT file: " + booter + "\n"), std::string::npos) << result.out;
-    EXPECT_EQ(result.status, 0) << result.err;
-    if (here) ::remove(path(booter).c_str());
-  }
+  if (c.booter[0] != '/') write_file(c.booter, make_booter(300));
+  const RunResult result = run({"img.vem", "-ic"}, invoked_as(c.argv0));
+  EXPECT_NE(result.out.find("\nVEM BOOT file: " + c.booter + "\n"), std::string::npos)
+      << result.out;
+  EXPECT_EQ(result.status, 0) << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, DefaultBooterTest,
+    ::testing::Values(BooterCase{"SlashPath", "bin/vemtool", "bin/vem-boot.bin"},
+        BooterCase{"BackslashAfterSlash", "bin/x\\vemtool", "bin/vem-boot.bin"},
+        BooterCase{"BackslashPath", "bin\\vemtool", "bin\\vem-boot.bin"},
+        BooterCase{"FoundThroughPathUsesCurrentDirectory", "vemtool", "vem-boot.bin"},
+        BooterCase{
+            "FoundThroughPathUsesInstalledOne", "vemtool", VEMTOOL_DATA_DIR "/vem-boot.bin"}),
+    CaseName());
+
+// A full disk on standard output must not pass for success.
+TEST_F(CliTest, FailedStandardOutputIsAWriteError) {
+  create_image("t.vem");
+  const RunResult result = run({"t.vem", "-ii"}, output_to("/dev/full"));
+  EXPECT_EQ(result.err, "Can't write to the file 'stdout'!\n\n");
+  EXPECT_EQ(result.status, 14);
 }

@@ -14,8 +14,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/options.h"
-
 namespace {
 
 constexpr uid_t NOBODY = 65534;
@@ -29,7 +27,8 @@ std::string make_temp_dir() {
 
 void remove_tree(const std::string& path) {
   const std::string command = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
+  if (std::system(command.c_str()) != 0)
+    std::fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
 std::string slurp(const std::string& path) {
@@ -74,7 +73,8 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   const pid_t child = ::fork();
   if (child == 0) {
     const int in = ::open(in_path.c_str(), O_RDONLY);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const std::string& out_target = options.stdout_path.empty() ? out_path : options.stdout_path;
+    const int out = ::open(out_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
     ::dup2(in, 0);
@@ -91,11 +91,12 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     if (options.file_size_limit >= 0) {
       ::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                         static_cast<rlim_t>(options.file_size_limit)};
+          static_cast<rlim_t>(options.file_size_limit)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     if (options.unprivileged && ::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0) ::_exit(127);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
+        ::_exit(127);
     }
     if (!options.wrapper.empty()) {
       ::execvp(argv[0], argv.data());
@@ -107,7 +108,7 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   ::waitpid(child, &wait_status, 0);
   RunResult result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  result.out = slurp(out_path);
+  result.out = options.stdout_path.empty() ? slurp(out_path) : "";
   result.err = slurp(err_path);
   return result;
 }
@@ -119,7 +120,9 @@ void E2eTest::write_file(const std::string& name, const Bytes& bytes) {
 
 Bytes E2eTest::read_file(const std::string& name) const { return slurp(path(name)); }
 
-bool E2eTest::exists(const std::string& name) const { return ::access(path(name).c_str(), F_OK) == 0; }
+bool E2eTest::exists(const std::string& name) const {
+  return ::access(path(name).c_str(), F_OK) == 0;
+}
 
 void E2eTest::make_dir(const std::string& name) {
   ::mkdir(path(name).c_str(), 0777);
@@ -153,7 +156,7 @@ std::vector<std::string> E2eTest::list_dir(const std::string& name) const {
 void E2eTest::create_image(const std::string& image, int size_kb, int dir_items, int booter_size) {
   write_file("boot.bin", make_booter(booter_size));
   const RunResult result = run({image, "-ic", "-is", std::to_string(size_kb), "-id",
-                                std::to_string(dir_items), "-ib", "boot.bin"});
+      std::to_string(dir_items), "-ib", "boot.bin"});
   ASSERT_EQ(result.status, 0) << result.err;
 }
 
@@ -181,21 +184,32 @@ RunOptions invoked_as(const std::string& argv0) {
   return options;
 }
 
-void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status) {
+RunOptions output_to(const std::string& path) {
+  RunOptions options;
+  options.stdout_path = path;
+  return options;
+}
+
+void expect_run(
+    const RunResult& result, const std::string& out, const std::string& err, int status) {
   EXPECT_EQ(result.out, out_with_banner(out));
   EXPECT_EQ(result.err, err.empty() ? "" : err_line(err));
   EXPECT_EQ(result.status, status);
 }
 
-std::string out_with_banner(const std::string& text) { return std::string(BANNER_TEXT) + text; }
+std::string out_with_banner(const std::string& text) {
+  return "VemTool 1.0 - VEM image utility\n" + text;
+}
 
 std::string err_line(const std::string& message) { return message + "\n\n"; }
 
 Bytes make_booter(int size) {
   Bytes bytes(static_cast<std::size_t>(size), '\0');
-  for (int i = 0; i < size; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(0x40 + i % 61);
+  for (int i = 0; i < size; ++i)
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(0x40 + i % 61);
   const unsigned char header[10] = {0xCD, 0x00, 0x8C, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC3};
-  for (int i = 0; i < 10 && i < size; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>(header[i]);
+  for (int i = 0; i < 10 && i < size; ++i)
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(header[i]);
   return bytes;
 }
 
@@ -210,7 +224,7 @@ Bytes pattern_bytes(int size, int seed) {
 }
 
 Bytes raw_entry(char type, const std::string& name, int first_sector, int start, int length,
-                int attributes, const std::string& long_name) {
+    int attributes, const std::string& long_name) {
   Bytes entry(32, ' ');
   entry[0] = type;
   for (std::size_t i = 0; i < 8 && i < name.size(); ++i) entry[1 + i] = name[i];
@@ -227,16 +241,20 @@ Bytes raw_entry(char type, const std::string& name, int first_sector, int start,
 
 Bytes build_raw_image(const RawImage& image) {
   Bytes bytes(static_cast<std::size_t>(image.last_sector + 1) * 128, static_cast<char>(0xFF));
-  const Bytes booter = make_booter(128 * image.boot_sectors);
+  const Bytes booter =
+      make_booter(image.booter_size < 0 ? 128 * image.boot_sectors : image.booter_size);
   bytes.replace(0, booter.size(), booter);
   bytes[12] = static_cast<char>(image.boot_sectors);
   bytes[13] = static_cast<char>(image.dir_sectors);
   bytes[14] = static_cast<char>(image.last_sector & 0xFF);
   bytes[15] = static_cast<char>(image.last_sector >> 8);
   const std::size_t directory = static_cast<std::size_t>(image.boot_sectors) * 128;
-  std::fill_n(bytes.begin() + static_cast<long>(directory), image.dir_sectors * 128, static_cast<char>(0xE5));
-  for (const auto& [slot, entry] : image.slots) bytes.replace(directory + static_cast<std::size_t>(slot) * 32, 32, entry);
-  for (const auto& [sector, data] : image.data) bytes.replace(static_cast<std::size_t>(sector) * 128, data.size(), data);
+  std::fill_n(bytes.begin() + static_cast<long>(directory), image.dir_sectors * 128,
+      static_cast<char>(0xE5));
+  for (const auto& [slot, entry] : image.slots)
+    bytes.replace(directory + static_cast<std::size_t>(slot) * 32, 32, entry);
+  for (const auto& [sector, data] : image.data)
+    bytes.replace(static_cast<std::size_t>(sector) * 128, data.size(), data);
   return bytes;
 }
 
@@ -245,7 +263,40 @@ std::uint16_t u16_at(const Bytes& bytes, std::size_t offset) {
                                     (static_cast<unsigned char>(bytes[offset + 1]) << 8));
 }
 
-void expect_bytes(const Bytes& actual, const Bytes& expected) {
-  const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first - actual.begin();
-  EXPECT_TRUE(actual == expected) << "sizes " << actual.size() << "/" << expected.size() << ", differing from " << at;
+namespace {
+
+std::string hex_byte(const Bytes& bytes, std::size_t offset) {
+  if (offset >= bytes.size()) return "none";
+  constexpr const char* DIGITS = "0123456789ABCDEF";
+  const auto byte = static_cast<unsigned char>(bytes[offset]);
+  return std::string("0x") + DIGITS[byte >> 4] + DIGITS[byte & 0x0F];
+}
+
+// Where `offset` lies in an image laid out as the header of `image` says.
+std::string image_area(const Bytes& image, std::size_t offset) {
+  if (image.size() < 16) return "";
+  const std::size_t boot_end = static_cast<unsigned char>(image[12]) * std::size_t{128};
+  const std::size_t dir_end = boot_end + static_cast<unsigned char>(image[13]) * std::size_t{128};
+  if (offset < boot_end) return " (boot area)";
+  if (offset < dir_end) {
+    const std::size_t in_directory = offset - boot_end;
+    return " (directory slot " + std::to_string(in_directory / 32) + " byte " +
+           std::to_string(in_directory % 32) + ")";
+  }
+  return " (data sector " + std::to_string(offset / 128) + " byte " + std::to_string(offset % 128) +
+         ")";
+}
+
+}  // namespace
+
+::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected, Layout layout) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const auto at = static_cast<std::size_t>(
+      std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
+      actual.begin());
+  const std::string area = layout == Layout::image ? image_area(expected, at) : "";
+  return ::testing::AssertionFailure()
+         << "lengths " << actual.size() << " (actual) and " << expected.size()
+         << " (expected); first difference at offset " << at << area << ": actual "
+         << hex_byte(actual, at) << ", expected " << hex_byte(expected, at);
 }

@@ -17,14 +17,15 @@ inline Args operator+(Args head, const Args& tail) {
 }
 
 struct RunOptions {
-  std::string input;         // standard input (empty: /dev/null)
-  bool unprivileged = false; // run as nobody when the tests run as root
-  long file_size_limit = -1; // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
-  std::string argv0;         // program path as invoked (default: the binary)
-  std::string binary;        // the file executed (default: the built vemtool)
-  bool closed_stdout = false; // standard output is a pipe nobody reads
-  bool reference = false;     // run the full-rewrite reference build
-  std::vector<std::string> wrapper;  // runs the tool under this command (strace ...)
+  std::string input;                    // standard input (empty: /dev/null)
+  bool unprivileged = false;            // run as nobody when the tests run as root
+  long file_size_limit = -1;            // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  std::string argv0{};                  // program path as invoked (default: the binary)
+  std::string stdout_path{};            // where standard output goes (empty: captured)
+  std::string binary{};                 // the file executed (default: the built vemtool)
+  bool closed_stdout = false;           // standard output is a pipe nobody reads
+  bool reference = false;               // run the full-rewrite reference build
+  std::vector<std::string> wrapper{};   // runs the tool under this command (strace ...)
 };
 
 struct RunResult {
@@ -37,10 +38,12 @@ RunOptions unprivileged();
 RunOptions size_limited(long bytes);
 RunOptions invoked_as(const std::string& argv0);
 RunOptions with_input(const std::string& input);
+RunOptions output_to(const std::string& path);
 
 // Checks a whole run: standard output after the banner, the error message
 // (empty: none) and the exit status.
-void expect_run(const RunResult& result, const std::string& out, const std::string& err, int status);
+void expect_run(
+    const RunResult& result, const std::string& out, const std::string& err, int status);
 
 class E2eTest : public ::testing::Test {
  protected:
@@ -64,8 +67,8 @@ class E2eTest : public ::testing::Test {
   std::vector<std::string> list_dir(const std::string& name = ".") const;
 
   // Creates `image` from a Booter of `booter_size` bytes written beside it.
-  void create_image(const std::string& image, int size_kb = 512, int dir_items = 32,
-                    int booter_size = 200);
+  void create_image(
+      const std::string& image, int size_kb = 512, int dir_items = 32, int booter_size = 200);
 
   std::string dir_;
   std::string scratch_;  // outside dir_: captured output lives here
@@ -83,7 +86,7 @@ Bytes pattern_bytes(int size, int seed = 1);
 
 // One 32-byte directory entry as stored.
 Bytes raw_entry(char type, const std::string& name, int first_sector, int start, int length,
-                int attributes = 0, const std::string& long_name = "");
+    int attributes = 0, const std::string& long_name = "");
 
 // A whole image made without the tool: header geometry, entries placed into
 // slots, files placed at sectors. Unset bytes follow the fill rules.
@@ -93,11 +96,32 @@ struct RawImage {
   int last_sector = 255;
   std::vector<std::pair<int, Bytes>> slots;  // slot index, entry
   std::vector<std::pair<int, Bytes>> data;   // sector, bytes
+  int booter_size = -1;  // the Booter's length, padded with 0xFF (-1: the whole boot area)
 };
 Bytes build_raw_image(const RawImage& image);
 
-// Compares file contents without dumping megabytes: sizes and the first
-// differing offset.
-void expect_bytes(const Bytes& actual, const Bytes& expected);
-
 std::uint16_t u16_at(const Bytes& bytes, std::size_t offset);
+
+// Names each parameterised case by its `name` field.
+struct CaseName {
+  template <class Param>
+  std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
+    return info.param.name;
+  }
+};
+
+// How a byte comparison names the place of the first difference.
+enum class Layout {
+  image,  // by area of the expected image's header: boot, directory slot and byte, data sector
+  plain,  // by offset alone (host files)
+};
+
+// Compares two byte strings without dumping them: on a difference it tells the
+// lengths and the first differing offset with both bytes, by area for images.
+::testing::AssertionResult same_bytes(
+    const Bytes& actual, const Bytes& expected, Layout layout = Layout::image);
+// A macro, so that a failure names the line of the calling test.
+#define expect_bytes(...)                 \
+  do {                                    \
+    EXPECT_TRUE(same_bytes(__VA_ARGS__)); \
+  } while (false)
