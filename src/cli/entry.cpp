@@ -13,22 +13,6 @@
 
 namespace {
 
-int dispatch(Context& ctx) {
-  if (ctx.cmd_c) return show_catalogue(ctx);
-  if (ctx.cmd_ic) return create_image(ctx);
-  if (ctx.cmd_ii) return show_image_info(ctx);
-  if (ctx.cmd_ir) return reconfigure_image(ctx);
-  if (ctx.cmd_fa || ctx.cmd_fr) return add_file(ctx);
-  if (ctx.cmd_fc) return add_complex_file(ctx);
-  if (ctx.cmd_fl) return add_file_list(ctx);
-  if (ctx.cmd_fp) return change_file(ctx);
-  if (ctx.cmd_fd) return delete_files(ctx);
-  if (ctx.cmd_fx) return extract_files(ctx);
-  if (ctx.cmd_ml) return make_loader(ctx);
-  if (ctx.cmd_li) return show_loader_info(ctx);
-  return 0;
-}
-
 int run_command(int argc, char** argv, CommitMode mode, Context*& ctx) {
   if (argc <= 2) return SHOW_USAGE;
   int result = parse_options(argc, argv, ctx);
@@ -38,7 +22,7 @@ int run_command(int argc, char** argv, CommitMode mode, Context*& ctx) {
   if (result == 0) result = alloc_zeroed(ctx->boot_area, BOOT_AREA_SIZE);
   if (result == 0) result = alloc_zeroed(ctx->directory_area, DIRECTORY_AREA_SIZE);
   if (result != 0) return result;
-  return dispatch(*ctx);
+  return run_selected_command(*ctx);
 }
 
 }  // namespace

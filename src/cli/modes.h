@@ -24,8 +24,13 @@ enum ImageOpening : int { OPEN_EXISTING = 0, RECREATE = 1 };
 // load_node_data: read the data from the image, or take it from the work buffer.
 enum DataSourceKind : int { DATA_FROM_IMAGE = 0, DATA_FROM_WORK_BUFFER = 1 };
 
-// write_back: rewrite files in list order, or first load every file that moves.
-enum Packing : int { PACK_IN_ORDER = 0, LOAD_MOVED_FIRST = 1 };
+// place_entries: leave the data of files that move in the image (-ir copies
+// it from there), or first load every file that moves.
+enum MovedData : int { MOVED_DATA_IN_IMAGE = 0, LOAD_MOVED_FIRST = 1 };
+
+// plan_packed_layout: the data of files held in memory only, or of every
+// file, the rest copied from the image (a whole new image).
+enum LayoutData : int { DATA_IN_MEMORY = 0, ALL_DATA = 1 };
 
 // write_host_file: replace the file, or append to it.
 enum WriteMode : int { WRITE_NEW = 0, WRITE_APPEND = 1 };

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/data_files.h"
 #include "cli/options.h"
 #include "cli/pager.h"
 

@@ -68,7 +68,7 @@ int add_file(Context& ctx) {
   std::printf(ctx.cmd_fr ? "Replacing file: %s\n" : "Adding file: %s\n", ctx.name.display.data());
 
   ctx.entries_cursor = nullptr;
-  EntryNode* node = next_matching_node(ctx, 0);
+  EntryNode* node = next_matching_node(ctx, MATCH_EXACT);
   if (node != nullptr && !ctx.opt_ow && !ctx.cmd_fr) return report_error(ERR_FILE_EXISTS, ctx.name.display.data());
   if (node == nullptr && ctx.cmd_fr) return report_error(ERR_FILE_NOT_FOUND, ctx.name.display.data());
   if (node != nullptr && ctx.opt_ow && !ctx.cmd_fr) std::printf("File already exist, will be overwritten.\n");
@@ -98,9 +98,9 @@ int add_file(Context& ctx) {
   node->data_offset = 0;
   node->rounded_length = rounded;
   node->new_data = 1;
-  result = load_node_data(ctx, node, 1);
+  result = load_node_data(ctx, node, DATA_FROM_WORK_BUFFER);
   // Every check of the commit runs before the report says the file is in.
-  if (result == 0) result = place_entries(ctx, 1);
+  if (result == 0) result = place_entries(ctx, LOAD_MOVED_FIRST);
   if (result != 0) return result;
   print_add_report(ctx, *node->entry, total, rounded);
   return write_back(ctx);

@@ -47,7 +47,7 @@ std::string host_path_for(const Context& ctx, const char* name) {
 // Writes exactly the stored bytes; a file of length 0 gives an empty host
 // file, so an older file of that name is not left behind as if extracted.
 int write_extracted(const char* path, const std::uint8_t* data, int length) {
-  if (length > 0) return write_host_file(path, data, length, 0);
+  if (length > 0) return write_host_file(path, data, length, WRITE_NEW);
   OsFile file;
   if (!os_open(file, path, OpenMode::create_new_truncated)) return report_error(ERR_OPEN_WRITE, path);
   os_close(file);
@@ -57,7 +57,8 @@ int write_extracted(const char* path, const std::uint8_t* data, int length) {
 int extract_matching(Context& ctx, std::FILE* list, int& count) {
   const FileIdentity list_identity = identity_of_stream(list);
   ctx.entries_cursor = nullptr;
-  for (EntryNode* node = next_matching_node(ctx, 1); node != nullptr; node = next_matching_node(ctx, 1)) {
+  for (EntryNode* node = next_matching_node(ctx, MATCH_MASK); node != nullptr;
+       node = next_matching_node(ctx, MATCH_MASK)) {
     NameBuffer name{};
     if (ctx.opt_cfn) {
       build_file_name(*node->entry, name.data(), 1);

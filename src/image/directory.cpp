@@ -6,16 +6,9 @@
 
 #include "cli/alloc.h"
 #include "cli/errors.h"
+#include "image/boot_area.h"
 #include "image/file_io.h"
 #include "names/name81.h"
-
-int check_boot(Context& ctx, int from_image) {
-  const bool signature_ok =
-      std::equal(BOOT_SIGNATURE.begin(), BOOT_SIGNATURE.end(), ctx.boot_area) &&
-      ctx.boot_area[HDR_JUMP_OPCODE] == JUMP_OPCODE;
-  if (signature_ok) return 0;
-  return report_error(ERR_INVALID_BOOT, from_image ? nullptr : ctx.boot_file.data());
-}
 
 namespace {
 
@@ -30,23 +23,18 @@ bool geometry_plausible(int boot_sectors, int dir_sectors, int last_sector) {
 int load_directory(Context& ctx) {
   int result = read_image_at(ctx, ctx.boot_area, 0, IMAGE_HEADER_SIZE);
   if (result != 0) return result;
-  result = check_boot(ctx, 1);
+  result = check_boot(ctx, BOOT_FROM_IMAGE);
   if (result != 0) return result;
   const int boot_sectors = ctx.boot_area[HDR_BOOT_SECTORS];
   const int dir_sectors = ctx.boot_area[HDR_DIR_SECTORS];
-  const int last_sector = ctx.boot_area[HDR_LAST_SECTOR] | (ctx.boot_area[HDR_LAST_SECTOR + 1] << 8);
+  const int last_sector = get_u16(ctx.boot_area + HDR_LAST_SECTOR);
   if (!geometry_plausible(boot_sectors, dir_sectors, last_sector)) {
     return report_error(ERR_INVALID_BOOT);
   }
-  ctx.boot_sectors = boot_sectors;
-  ctx.dir_sectors = dir_sectors;
-  ctx.dir_items = dir_sectors * ENTRIES_PER_SECTOR;
-  ctx.image_size = (last_sector + 1) * SECTOR_SIZE;
-  ctx.boot_size = boot_sectors * SECTOR_SIZE;
+  set_geometry(ctx, boot_sectors, dir_sectors * ENTRIES_PER_SECTOR, (last_sector + 1) * SECTOR_SIZE);
   ctx.used_sectors = boot_sectors + dir_sectors;
 
-  result = read_image_at(ctx, ctx.directory_area, static_cast<long>(ctx.boot_size),
-                         ctx.dir_items * DIR_ENTRY_SIZE);
+  result = read_image_at(ctx, ctx.directory_area, slot_offset(ctx, 0), directory_bytes(ctx));
   if (result != 0) return result;
 
   free_entry_list(ctx);
@@ -65,7 +53,7 @@ int load_directory(Context& ctx) {
 }
 
 int open_and_load(Context& ctx) {
-  const int result = open_image(ctx, 0);
+  const int result = open_image(ctx, OPEN_EXISTING);
   return result != 0 ? result : load_directory(ctx);
 }
 
@@ -74,7 +62,7 @@ int append_node(Context& ctx, DirEntry* entry) {
   if (alloc_zeroed(node) != 0) return ERR_OUT_OF_MEMORY;
   node->entry = entry;
   node->slot = -1;
-  node->data_offset = get_u16(entry->first_sector) * SECTOR_SIZE;
+  node->data_offset = static_cast<int>(sector_offset(get_u16(entry->first_sector)));
   node->rounded_length = round_to_sectors(get_u16(entry->length));
   node->image_offset = node->data_offset;
   node->stored_length = node->rounded_length;
@@ -88,13 +76,13 @@ int append_node(Context& ctx, DirEntry* entry) {
   return 0;
 }
 
-int load_node_data(Context& ctx, EntryNode* node, int from_work_buffer) {
+int load_node_data(Context& ctx, EntryNode* node, DataSourceKind source) {
   release(node->data);
   if (node->rounded_length == 0) return 0;
   if (alloc_zeroed(node->data, static_cast<std::size_t>(node->rounded_length)) != 0) {
     return ERR_OUT_OF_MEMORY;
   }
-  if (from_work_buffer) {
+  if (source == DATA_FROM_WORK_BUFFER) {
     std::memcpy(node->data, ctx.work_buffer, static_cast<std::size_t>(node->rounded_length));
     return 0;
   }
@@ -109,8 +97,8 @@ long packed_end(const Context& ctx, long first_data_offset) {
   return end;
 }
 
-int place_entries(Context& ctx, int load_moving) {
-  const long data_start = static_cast<long>(ctx.boot_sectors + ctx.dir_sectors) * SECTOR_SIZE;
+int place_entries(Context& ctx, MovedData moved) {
+  const long data_start = data_area_offset(ctx);
   // Overlapping entries made elsewhere can pack larger than the space they
   // seemed to use; refuse before the first write instead of wrapping a
   // 16-bit first sector or writing past the image.
@@ -128,8 +116,8 @@ int place_entries(Context& ctx, int load_moving) {
       if (!node->new_data && node->data == nullptr) {
         node->data_offset = node->image_offset;
         const bool moves = target != node->image_offset || rewrite_all;
-        const int result = load_moving && moves
-                               ? load_node_data(ctx, node, 0)
+        const int result = moved == LOAD_MOVED_FIRST && moves
+                               ? load_node_data(ctx, node, DATA_FROM_IMAGE)
                                : check_image_range(ctx, node->image_offset, node->rounded_length);
         if (result != 0) return result;
       }
@@ -142,40 +130,38 @@ int place_entries(Context& ctx, int load_moving) {
   return 0;
 }
 
-void plan_packed_layout(Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory, bool from_image) {
-  const long directory_start = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE;
-  const long data_start = directory_start + static_cast<long>(ctx.dir_sectors) * SECTOR_SIZE;
-  directory.assign(static_cast<std::size_t>(ctx.dir_items) * DIR_ENTRY_SIZE, EMPTY_ENTRY_FILL);
+void plan_packed_layout(Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory,
+                        LayoutData data) {
+  directory.assign(static_cast<std::size_t>(directory_bytes(ctx)), EMPTY_ENTRY_FILL);
   std::size_t written = 0;
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
     if (node->deleted) continue;
     std::memcpy(directory.data() + DIR_ENTRY_SIZE * written++, node->entry, DIR_ENTRY_SIZE);
   }
-  plan.writes.push_back(bytes_write(directory_start, static_cast<long>(directory.size()), directory.data(),
+  plan.writes.push_back(bytes_write(slot_offset(ctx, 0), static_cast<long>(directory.size()), directory.data(),
                                     DIR_ENTRY_SIZE));
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
     if (node->deleted || node->rounded_length == 0) continue;
     if (node->data != nullptr) {
       plan.writes.push_back(bytes_write(node->data_offset, node->rounded_length, node->data, SECTOR_SIZE));
-    } else if (from_image) {
+    } else if (data == ALL_DATA) {
       plan.writes.push_back(image_write(node->data_offset, node->rounded_length, node->image_offset));
     }
   }
-  const long data_end = packed_end(ctx, data_start);
+  const long data_end = packed_end(ctx, data_area_offset(ctx));
   if (data_end < ctx.image_size) plan.writes.push_back(fill_write(data_end, ctx.image_size - data_end, FREE_SECTOR_FILL));
 }
 
 int write_back(Context& ctx) {
-  int result = place_entries(ctx, 1);
+  int result = place_entries(ctx, LOAD_MOVED_FIRST);
   if (result != 0) return result;
   CommitPlan plan;
   std::vector<std::uint8_t> directory;
-  plan_packed_layout(ctx, plan, directory, false);
+  plan_packed_layout(ctx, plan, directory, DATA_IN_MEMORY);
   // What the image holds now: overwriting it makes a change that is synced.
-  const long directory_start = static_cast<long>(ctx.boot_sectors) * SECTOR_SIZE;
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
     if (node->slot < 0) continue;
-    plan.occupied.push_back({directory_start + static_cast<long>(node->slot) * DIR_ENTRY_SIZE, DIR_ENTRY_SIZE});
+    plan.occupied.push_back({slot_offset(ctx, node->slot), DIR_ENTRY_SIZE});
     plan.occupied.push_back({node->image_offset, node->stored_length});
   }
   return commit(ctx, plan);
@@ -194,11 +180,11 @@ void free_entry_list(Context& ctx) {
   ctx.entries_cursor = nullptr;
 }
 
-EntryNode* next_matching_node(Context& ctx, int mask_mode) {
+EntryNode* next_matching_node(Context& ctx, MatchMode mode) {
   if (ctx.entries_cursor == cursor_exhausted(ctx)) return nullptr;
   EntryNode* start = ctx.entries_cursor != nullptr ? ctx.entries_cursor : ctx.entries_first;
   for (EntryNode* node = start; node != nullptr; node = node->next) {
-    if (entry_matches(ctx, *node->entry, mask_mode)) {
+    if (entry_matches(ctx, *node->entry, mode)) {
       ctx.entries_cursor = node->next != nullptr ? node->next : cursor_exhausted(ctx);
       return node;
     }

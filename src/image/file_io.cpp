@@ -67,8 +67,6 @@ bool close_written(FileGuard& file) {
   return (std::fclose(raw) == 0) && flushed;
 }
 
-bool remove_denied(const char* name) { return remove_file(name) == RemoveOutcome::denied; }
-
 std::string journal_name(const char* image) { return std::string(image) + ".jnl"; }
 std::string new_image_name(const char* image) { return std::string(image) + ".new"; }
 std::string temporary_copy_name(const char* image) { return std::string(image) + ".tmp"; }
@@ -77,13 +75,14 @@ bool command_writes_image(const Context& ctx) {
   return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li);
 }
 
-int open_image(Context& ctx, int recreate) {
+int open_image(Context& ctx, ImageOpening opening) {
   const bool exclusive = command_writes_image(ctx);
   if (os_is_open(ctx.image) && ctx.image_locked_exclusive == exclusive) {
     ctx.image_length = -1;  // the last commit may have grown it
     return 0;
   }
   close_image(ctx);
+  const bool recreate = opening == RECREATE;
   if (recreate && removal_refused(ctx.image_name)) {
     return report_error(ERR_ACCESS_WRITE, ctx.image_name);
   }
@@ -156,9 +155,9 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
   return static_cast<int>(got);
 }
 
-int write_host_file(const char* name, const std::uint8_t* buffer, int length, int append) {
+int write_host_file(const char* name, const std::uint8_t* buffer, int length, WriteMode mode) {
   if (length <= 0) return 0;
-  if (append) {
+  if (mode == WRITE_APPEND) {
     FileGuard file(std::fopen(name, "ab"));
     if (!file) return report_error(ERR_OPEN_WRITE, name);
     if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), file.get()) != static_cast<std::size_t>(length) ||
@@ -176,7 +175,7 @@ int write_host_file(const char* name, const std::uint8_t* buffer, int length, in
 }
 
 int copy_host_file(const char* target, const char* source) {
-  if (remove_denied(target)) return report_error(ERR_ACCESS_WRITE, target);
+  if (remove_file(target) == RemoveOutcome::denied) return report_error(ERR_ACCESS_WRITE, target);
   BufferedFile out;
   if (!open_buffered(out, target, "wb")) return report_error(ERR_OPEN_WRITE, target);
   BufferedFile in;

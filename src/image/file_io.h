@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/modes.h"
 
 // Stream buffers for host files: large enough that copying takes few system
 // calls, small enough to cost little to set up.
@@ -49,10 +50,13 @@ bool command_writes_image(const Context& ctx);
 // Opens the image for reading and writing and locks it (exclusively for a
 // command that changes it, shared otherwise), waiting for another run that
 // holds it. A change that a killed run left half-done is rolled back first.
-// With `recreate` the file is created when missing. An image already open
+// With RECREATE the file is created when missing, and an existing file
+// that may not be replaced is refused (ERR_ACCESS_WRITE). An image already open
 // and locked stays open, so a command that commits several times (-fl)
 // holds it throughout. 0 or the reported error.
-int open_image(Context& ctx, int recreate);
+int open_image(Context& ctx, ImageOpening opening);
+// Closes the image (releasing its lock) and forgets what was learnt of it;
+// harmless when it is closed. Always 0.
 int close_image(Context& ctx);
 // Reads exactly `length` bytes at `offset`; ERR_READ_BEYOND_END when the
 // image is shorter.
@@ -66,13 +70,12 @@ long image_file_length(Context& ctx);
 // The file is read to its end, so files whose length cannot be measured by
 // seeking (pipes, /proc) are taken whole or refused as too long.
 int read_host_file(const char* name, std::uint8_t* buffer, int max);
-// Writes `length` bytes (nothing, and no file, for length <= 0).
-int write_host_file(const char* name, const std::uint8_t* buffer, int length, int append);
+// Writes `length` bytes to a new (or emptied) file, or appends them; for
+// length <= 0 nothing, and no file. 0 or the reported error.
+int write_host_file(const char* name, const std::uint8_t* buffer, int length, WriteMode mode);
+// Replaces `target` by a copy of `source` (ERR_ACCESS_WRITE when the old
+// target may not be deleted). 0 or the reported error.
 int copy_host_file(const char* target, const char* source);
-
-// Removes a file. True only when that failed because access is denied (a
-// read-only, protected or busy file); a missing file is no failure.
-bool remove_denied(const char* name);
 
 // Names of the side files that a change of `image` may leave for a moment.
 std::string journal_name(const char* image);

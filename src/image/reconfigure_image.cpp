@@ -27,8 +27,7 @@ void print_changes(const Context& ctx) {
 // file, the packed total counts too: entries made elsewhere may overlap.
 bool content_fits(const Context& ctx, int boot_length) {
   const long new_directory = static_cast<long>(ctx.dir_items_opt) * DIR_ENTRY_SIZE;
-  const long span = static_cast<long>(ctx.used_sectors) * SECTOR_SIZE -
-                    (static_cast<long>(ctx.dir_items) * DIR_ENTRY_SIZE + ctx.boot_size);
+  const long span = sector_offset(ctx.used_sectors) - data_area_offset(ctx);
   if (ctx.dir_items_opt != ctx.dir_items && ctx.dir_items_opt < ctx.used_entries) return false;
   if (span + new_directory + boot_length > ctx.image_size_opt) return false;
   return packed_end(ctx, boot_length + new_directory) <= ctx.image_size_opt;
@@ -54,16 +53,13 @@ int rebuild(Context& ctx, int boot_length) {
     return report_error(ERR_OPEN_WRITE, temporary.c_str());
   }
   // A leftover copy is replaced; one that cannot be is refused before any change.
-  if (remove_denied(temporary_name.data())) return report_error(ERR_ACCESS_WRITE, temporary_name.data());
+  if (remove_file(temporary_name.data()) == RemoveOutcome::denied) return report_error(ERR_ACCESS_WRITE, temporary_name.data());
 
-  ctx.boot_size = boot_length;
-  ctx.boot_sectors = boot_length / SECTOR_SIZE;
-  ctx.dir_items = ctx.dir_items_opt;
-  ctx.image_size = ctx.image_size_opt;
-  ctx.dir_sectors = ctx.dir_items / ENTRIES_PER_SECTOR;
+  set_geometry(ctx, boot_length / SECTOR_SIZE, ctx.dir_items_opt, ctx.image_size_opt);
   // The files stream from the old image into the new one; the reference
   // rewrite holds them all in memory instead.
-  result = place_entries(ctx, ctx.commit_mode == CommitMode::full_rewrite);
+  result = place_entries(
+      ctx, ctx.commit_mode == CommitMode::full_rewrite ? LOAD_MOVED_FIRST : MOVED_DATA_IN_IMAGE);
   if (result != 0) return result;
   put_geometry(ctx);
   CommitPlan plan;
@@ -72,12 +68,12 @@ int rebuild(Context& ctx, int boot_length) {
   plan.keep_previous = true;
   plan.writes.push_back(bytes_write(0, ctx.boot_size, ctx.boot_area, SECTOR_SIZE));
   std::vector<std::uint8_t> directory;
-  plan_packed_layout(ctx, plan, directory, true);
+  plan_packed_layout(ctx, plan, directory, ALL_DATA);
   result = commit(ctx, plan);
   if (result != 0) return result;
 
   print_geometry(ctx);
-  if (remove_denied(temporary_name.data())) report_error(ERR_ACCESS_WRITE, temporary_name.data());
+  if (remove_file(temporary_name.data()) == RemoveOutcome::denied) report_error(ERR_ACCESS_WRITE, temporary_name.data());
   return 0;
 }
 
@@ -103,7 +99,7 @@ int reconfigure_image(Context& ctx) {
     if (result != 0) return result;
   }
   if (length < 0) return length;
-  const int boot_length = prepare_boot(ctx, length, ctx.boot_file_given);
+  const int boot_length = prepare_boot(ctx, length, ctx.boot_file_given ? CHECK_MIN_LENGTH : LENGTH_KNOWN_GOOD);
   if (boot_length < 0) return boot_length;
 
   if (ctx.boot_file_given && same_geometry && boot_length == ctx.boot_size) {
