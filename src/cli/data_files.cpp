@@ -49,7 +49,8 @@ bool file_exists(const std::string& path) {
 
 std::string find_in_search_path(const char* program, const char* search_path) {
   if (search_path == nullptr || program[0] == '\0') return "";
-  constexpr fs::perms ANY_EXECUTE = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  constexpr fs::perms ANY_EXECUTE =
+      fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
   const std::string list(search_path);
   std::size_t begin = 0;
   for (;;) {
@@ -58,7 +59,8 @@ std::string find_in_search_path(const char* program, const char* search_path) {
     const fs::path candidate = fs::path(directory) / program;
     std::error_code error;
     const fs::file_status status = fs::status(candidate, error);
-    if (!error && fs::is_regular_file(status) && (status.permissions() & ANY_EXECUTE) != fs::perms::none) {
+    if (!error && fs::is_regular_file(status) &&
+        (status.permissions() & ANY_EXECUTE) != fs::perms::none) {
       return candidate.string();
     }
     if (end == list.size()) return "";
@@ -69,10 +71,12 @@ std::string find_in_search_path(const char* program, const char* search_path) {
 std::string executable_path(const char* program) {
   std::string path = system_executable_path();
   if (!path.empty()) return path;
-  path = host_separator(program) >= 0 ? std::string(program) : find_in_search_path(program, std::getenv("PATH"));
+  path = host_separator(program) >= 0 ? std::string(program)
+                                      : find_in_search_path(program, std::getenv("PATH"));
   if (path.empty()) return "";
   std::error_code error;
-  const fs::path resolved = fs::canonical(path, error);  // links resolved, as the system would tell it
+  const fs::path resolved =
+      fs::canonical(path, error);  // links resolved, as the system would tell it
   return error ? std::string() : resolved.string();
 }
 
@@ -89,7 +93,8 @@ int find_data_file(const Context& ctx, const char* file_name, PathField& out) {
   const std::string executable_dir = directory_of(executable_path(ctx.program_path));
   if (!executable_dir.empty()) {
     if (found_in(executable_dir)) return 0;
-    std::string installed = (fs::path(executable_dir) / DATA_DIR_FROM_EXECUTABLE).lexically_normal().string();
+    std::string installed =
+        (fs::path(executable_dir) / DATA_DIR_FROM_EXECUTABLE).lexically_normal().string();
     if (installed.back() != '/') installed += '/';
     if (found_in(installed)) return 0;
   }

@@ -23,7 +23,8 @@ void fill_new_entry(const Context& ctx, DirEntry& entry, int total) {
   set_u16(entry.first_sector, 0);
   set_u16(entry.start_address, ctx.start_address & 0xFFFF);
   set_u16(entry.length, total);
-  entry.attributes = static_cast<std::uint8_t>((ctx.opt_al ? ATTR_LIST : 0) | (ctx.opt_ar ? ATTR_ALLRAM : 0));
+  entry.attributes =
+      static_cast<std::uint8_t>((ctx.opt_al ? ATTR_LIST : 0) | (ctx.opt_ar ? ATTR_ALLRAM : 0));
 }
 
 void print_add_report(const Context& ctx, const DirEntry& entry, int total, int rounded) {
@@ -36,8 +37,8 @@ void print_add_report(const Context& ctx, const DirEntry& entry, int total, int 
   std::printf("Size: %d bytes (%d sectors)\n", total, rounded / SECTOR_SIZE);
   std::printf("Start: %d\n", get_u16(entry.start_address));
   // "None" is ended by the run's final newline, the other words by their own.
-  std::printf("Attributes: %s%s", attribute_words(entry.attributes),
-              entry.attributes == 0 ? "" : "\n");
+  std::printf(
+      "Attributes: %s%s", attribute_words(entry.attributes), entry.attributes == 0 ? "" : "\n");
 }
 
 // Reads the optional unpack routine and the host file into the work buffer
@@ -51,11 +52,13 @@ int read_file_data(Context& ctx) {
     routine = read_host_file(routine_path.data(), ctx.work_buffer, UNPACK_ROUTINE_MAX);
     if (routine < 0) return routine;
   }
-  const int length = read_host_file(ctx.source_path.data(), ctx.work_buffer + routine, MAX_FILE_LENGTH - routine);
+  const int length =
+      read_host_file(ctx.source_path.data(), ctx.work_buffer + routine, MAX_FILE_LENGTH - routine);
   if (length < 0) return length;
   std::printf("Source file: %s\n", ctx.source_path.data());
   const int total = routine + length;
-  std::memset(ctx.work_buffer + total, FREE_SECTOR_FILL, static_cast<std::size_t>(round_to_sectors(total) - total));
+  std::memset(ctx.work_buffer + total, FREE_SECTOR_FILL,
+      static_cast<std::size_t>(round_to_sectors(total) - total));
   return total;
 }
 
@@ -69,9 +72,12 @@ int add_file(Context& ctx) {
 
   ctx.entries_cursor = nullptr;
   EntryNode* node = next_matching_node(ctx, MATCH_EXACT);
-  if (node != nullptr && !ctx.opt_ow && !ctx.cmd_fr) return report_error(ERR_FILE_EXISTS, ctx.name.display.data());
-  if (node == nullptr && ctx.cmd_fr) return report_error(ERR_FILE_NOT_FOUND, ctx.name.display.data());
-  if (node != nullptr && ctx.opt_ow && !ctx.cmd_fr) std::printf("File already exist, will be overwritten.\n");
+  if (node != nullptr && !ctx.opt_ow && !ctx.cmd_fr)
+    return report_error(ERR_FILE_EXISTS, ctx.name.display.data());
+  if (node == nullptr && ctx.cmd_fr)
+    return report_error(ERR_FILE_NOT_FOUND, ctx.name.display.data());
+  if (node != nullptr && ctx.opt_ow && !ctx.cmd_fr)
+    std::printf("File already exist, will be overwritten.\n");
 
   const int total = read_file_data(ctx);
   if (total < 0) return total;

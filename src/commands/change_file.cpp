@@ -42,8 +42,8 @@ int change_file(Context& ctx) {
   // The one entry is rewritten in place; the rest of the image stays as it is.
   const long offset = slot_offset(ctx, node->slot);
   CommitPlan plan;
-  plan.writes.push_back(
-      bytes_write(offset, DIR_ENTRY_SIZE, reinterpret_cast<const std::uint8_t*>(&entry), DIR_ENTRY_SIZE));
+  plan.writes.push_back(bytes_write(
+      offset, DIR_ENTRY_SIZE, reinterpret_cast<const std::uint8_t*>(&entry), DIR_ENTRY_SIZE));
   plan.occupied.push_back({offset, DIR_ENTRY_SIZE});
   return commit(ctx, plan);
 }

@@ -10,4 +10,3 @@ int add_file_list(Context& ctx);     // -fl
 int change_file(Context& ctx);       // -fp
 int delete_files(Context& ctx);      // -fd
 int extract_files(Context& ctx);     // -fx
-

@@ -49,7 +49,8 @@ std::string host_path_for(const Context& ctx, const char* name) {
 int write_extracted(const char* path, const std::uint8_t* data, int length) {
   if (length > 0) return write_host_file(path, data, length, WRITE_NEW);
   OsFile file;
-  if (!os_open(file, path, OpenMode::create_new_truncated)) return report_error(ERR_OPEN_WRITE, path);
+  if (!os_open(file, path, OpenMode::create_new_truncated))
+    return report_error(ERR_OPEN_WRITE, path);
   os_close(file);
   return 0;
 }
@@ -100,7 +101,8 @@ int extract_files(Context& ctx) {
   FileGuard list;
   if (ctx.list_path[0] != '\0') {
     // Opening the list empties it: it must not be the image being read.
-    if (!is_open_image(ctx, ctx.list_path.data())) list.reset(std::fopen(ctx.list_path.data(), "wt"));
+    if (!is_open_image(ctx, ctx.list_path.data()))
+      list.reset(std::fopen(ctx.list_path.data(), "wt"));
     if (!list) return report_error(ERR_OPEN_WRITE, ctx.list_path.data());
     std::printf("List file: %s\n", ctx.list_path.data());
   }

@@ -15,7 +15,8 @@ int check_boot(Context& ctx, BootOrigin origin) {
 }
 
 int prepare_boot(Context& ctx, int length, BootLength check) {
-  if (check == CHECK_MIN_LENGTH && length < MIN_BOOTER_SIZE) return report_error(ERR_INVALID_BOOT, ctx.boot_file.data());
+  if (check == CHECK_MIN_LENGTH && length < MIN_BOOTER_SIZE)
+    return report_error(ERR_INVALID_BOOT, ctx.boot_file.data());
   const int result = check_boot(ctx, BOOT_FROM_FILE);
   if (result != 0) return result;
   const int padded = round_to_sectors(length);
@@ -25,6 +26,7 @@ int prepare_boot(Context& ctx, int length, BootLength check) {
 
 void put_geometry(Context& ctx) {
   ctx.boot_area[HDR_BOOT_SECTORS] = static_cast<std::uint8_t>(ctx.boot_sectors & 0xFF);
-  ctx.boot_area[HDR_DIR_SECTORS] = static_cast<std::uint8_t>((ctx.dir_items / ENTRIES_PER_SECTOR) & 0xFF);
+  ctx.boot_area[HDR_DIR_SECTORS] =
+      static_cast<std::uint8_t>((ctx.dir_items / ENTRIES_PER_SECTOR) & 0xFF);
   put_u16(ctx.boot_area + HDR_LAST_SECTOR, ctx.image_size / SECTOR_SIZE - 1);
 }

@@ -43,14 +43,16 @@ std::uint64_t checksum(const std::uint8_t* data, std::size_t length) {
   return hash;
 }
 
-void begin_journal(std::vector<std::uint8_t>& journal, long old_length, const FileIdentity& identity) {
+void begin_journal(
+    std::vector<std::uint8_t>& journal, long old_length, const FileIdentity& identity) {
   journal.assign(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end());
   put_u64(journal, static_cast<std::uint64_t>(old_length));
   put_u64(journal, identity.volume);
   put_u64(journal, identity.index);
 }
 
-void add_record(std::vector<std::uint8_t>& segment, long offset, const std::uint8_t* old, long length) {
+void add_record(
+    std::vector<std::uint8_t>& segment, long offset, const std::uint8_t* old, long length) {
   if (length <= 0) return;
   const bool uniform = std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
   segment.push_back(uniform ? RECORD_FILL : RECORD_BYTES);
@@ -75,7 +77,8 @@ std::vector<std::uint8_t> seal_segment(const std::vector<std::uint8_t>& body) {
 
 // The bodies of the whole segments of a journal, in order; empty when the
 // journal is not one (another program's file, or its header torn).
-std::vector<std::pair<std::size_t, std::size_t>> whole_segments(const std::vector<std::uint8_t>& journal) {
+std::vector<std::pair<std::size_t, std::size_t>> whole_segments(
+    const std::vector<std::uint8_t>& journal) {
   std::vector<std::pair<std::size_t, std::size_t>> bodies;
   if (journal.size() < JOURNAL_HEADER ||
       !std::equal(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end(), journal.begin())) {
@@ -86,8 +89,10 @@ std::vector<std::pair<std::size_t, std::size_t>> whole_segments(const std::vecto
     if (length > journal.size() - at - SEGMENT_HEAD - SEGMENT_TAIL) break;
     const std::size_t body = at + SEGMENT_HEAD;
     const std::size_t tail = body + static_cast<std::size_t>(length);
-    if (get_u64(journal.data() + tail) != checksum(journal.data() + body, static_cast<std::size_t>(length)) ||
-        !std::equal(SEGMENT_END.begin(), SEGMENT_END.end(), journal.begin() + static_cast<long>(tail) + 8)) {
+    if (get_u64(journal.data() + tail) !=
+            checksum(journal.data() + body, static_cast<std::size_t>(length)) ||
+        !std::equal(SEGMENT_END.begin(), SEGMENT_END.end(),
+            journal.begin() + static_cast<long>(tail) + 8)) {
       break;
     }
     bodies.emplace_back(body, static_cast<std::size_t>(length));
@@ -98,7 +103,8 @@ std::vector<std::pair<std::size_t, std::size_t>> whole_segments(const std::vecto
 
 bool journal_belongs_to(const std::vector<std::uint8_t>& journal, const FileIdentity& identity) {
   if (!identity.known) return true;
-  return get_u64(journal.data() + 16) == identity.volume && get_u64(journal.data() + 24) == identity.index;
+  return get_u64(journal.data() + 16) == identity.volume &&
+         get_u64(journal.data() + 24) == identity.index;
 }
 
 bool put_back_records(const OsFile& image, const std::uint8_t* body, std::size_t length) {
@@ -148,18 +154,19 @@ struct Change {
 
 bool overlaps(const Change& change, const std::vector<ByteRange>& ranges) {
   return std::any_of(ranges.begin(), ranges.end(), [&](const ByteRange& range) {
-    return change.offset < range.offset + range.length && range.offset < change.offset + change.length;
+    return change.offset < range.offset + range.length &&
+           range.offset < change.offset + change.length;
   });
 }
 
 // Compares what `write` shall put into the image with what it holds, unit
 // by unit, and records the units that differ and their old bytes.
-int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::vector<Change>& changes,
-                 std::vector<std::uint8_t>& segment) {
+int find_changes(Context& ctx, const CommitWrite& write, long old_length,
+    std::vector<Change>& changes, std::vector<std::uint8_t>& segment) {
   const long end = write.offset + write.length;
   // Free space this run has filled already needs no second look.
-  if (write.source == WriteSource::fill && write.fill == FREE_SECTOR_FILL && ctx.known_fill_from >= 0 &&
-      write.offset >= ctx.known_fill_from && end <= old_length) {
+  if (write.source == WriteSource::fill && write.fill == FREE_SECTOR_FILL &&
+      ctx.known_fill_from >= 0 && write.offset >= ctx.known_fill_from && end <= old_length) {
     return 0;
   }
   std::vector<std::uint8_t> old(static_cast<std::size_t>(std::min(CHUNK, write.length)));
@@ -169,8 +176,9 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::v
   if (write.source == WriteSource::fill) wanted.assign(old.size(), write.fill);
   for (long position = write.offset; position < end; position += CHUNK) {
     const long n = std::min(CHUNK, end - position);
-    const std::uint8_t* fresh =
-        write.source == WriteSource::bytes ? write.bytes + (position - write.offset) : wanted.data();
+    const std::uint8_t* fresh = write.source == WriteSource::bytes
+                                    ? write.bytes + (position - write.offset)
+                                    : wanted.data();
     // Bytes past the end of the file are missing: they always differ.
     const long present = std::clamp(old_length - position, 0L, n);
     if (ctx.known_fill_from >= 0 && position >= ctx.known_fill_from) {
@@ -180,8 +188,8 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::v
     }
     for (long unit = 0; unit < n; unit += write.unit) {
       const long length = std::min<long>(write.unit, n - unit);
-      const bool differs = unit + length > present ||
-                           std::memcmp(old.data() + unit, fresh + unit, static_cast<std::size_t>(length)) != 0;
+      const bool differs = unit + length > present || std::memcmp(old.data() + unit, fresh + unit,
+                                                          static_cast<std::size_t>(length)) != 0;
       if (!differs) continue;
       // Old bytes of neighbouring units go into one record.
       const long kept = std::min(length, std::max(0L, present - unit));
@@ -192,7 +200,8 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length, std::v
       }
       pending.insert(pending.end(), old.begin() + unit, old.begin() + unit + kept);
       Change* last = changes.empty() ? nullptr : &changes.back();
-      if (last != nullptr && last->write == &write && last->offset + last->length == position + unit) {
+      if (last != nullptr && last->write == &write &&
+          last->offset + last->length == position + unit) {
         last->length += length;
       } else {
         changes.push_back({position + unit, length, &write});
@@ -316,7 +325,7 @@ int commit_in_place(Context& ctx, const CommitPlan& plan) {
   }
   if (!changes.empty()) {
     const bool durable = std::any_of(changes.begin(), changes.end(),
-                                     [&](const Change& change) { return overlaps(change, plan.occupied); });
+        [&](const Change& change) { return overlaps(change, plan.occupied); });
     const StopSignalsHeld held;
     int result = append_segment(ctx, seal_segment(segment), durable);
     if (result == 0) {
@@ -381,7 +390,8 @@ int write_whole(Context& ctx, const OsFile& out, const CommitPlan& plan) {
         }
         bytes = piece.data();
       }
-      if (!writer.put(write.offset + done, bytes, n)) return report_error(ERR_WRITE, ctx.image_name);
+      if (!writer.put(write.offset + done, bytes, n))
+        return report_error(ERR_WRITE, ctx.image_name);
       done += n;
     }
   }
@@ -505,6 +515,7 @@ int recover_image(Context& ctx) {
   const std::string fresh = new_image_name(ctx.image_name);
   if (path_exists(fresh.c_str())) remove_file(fresh.c_str());
   const std::string temporary = temporary_copy_name(ctx.image_name);
-  if (same_identity(identity_of_path(temporary.c_str()), ctx.image_identity)) remove_file(temporary.c_str());
+  if (same_identity(identity_of_path(temporary.c_str()), ctx.image_identity))
+    remove_file(temporary.c_str());
   return 0;
 }

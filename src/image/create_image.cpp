@@ -24,12 +24,13 @@ int create_image(Context& ctx) {
   plan.whole_image = true;
   plan.length = ctx.image_size;
   plan.writes = {bytes_write(0, ctx.boot_size, ctx.boot_area, SECTOR_SIZE),
-                 fill_write(slot_offset(ctx, 0), directory_size, EMPTY_ENTRY_FILL),
-                 fill_write(data_area_offset(ctx), data_size, FREE_SECTOR_FILL)};
+      fill_write(slot_offset(ctx, 0), directory_size, EMPTY_ENTRY_FILL),
+      fill_write(data_area_offset(ctx), data_size, FREE_SECTOR_FILL)};
   result = commit(ctx, plan);
   if (result != 0) return result;
 
-  std::printf("VEM image size: %g kB (%d sectors)\n", kilobytes(ctx.image_size), ctx.image_size / SECTOR_SIZE);
+  std::printf("VEM image size: %g kB (%d sectors)\n", kilobytes(ctx.image_size),
+      ctx.image_size / SECTOR_SIZE);
   std::printf("VEM BOOT file: %s\n", ctx.boot_file.data());
   std::printf("VEM Boot size: %d bytes\n", ctx.boot_size);
   std::printf("Directory items: %d (%d bytes)\n", ctx.dir_items, directory_size);

@@ -31,7 +31,8 @@ int load_directory(Context& ctx) {
   if (!geometry_plausible(boot_sectors, dir_sectors, last_sector)) {
     return report_error(ERR_INVALID_BOOT);
   }
-  set_geometry(ctx, boot_sectors, dir_sectors * ENTRIES_PER_SECTOR, (last_sector + 1) * SECTOR_SIZE);
+  set_geometry(
+      ctx, boot_sectors, dir_sectors * ENTRIES_PER_SECTOR, (last_sector + 1) * SECTOR_SIZE);
   ctx.used_sectors = boot_sectors + dir_sectors;
 
   result = read_image_at(ctx, ctx.directory_area, slot_offset(ctx, 0), directory_bytes(ctx));
@@ -45,7 +46,8 @@ int load_directory(Context& ctx) {
     result = append_node(ctx, entry);
     if (result != 0) return result;
     ctx.entries_last->slot = i;
-    const int end = get_u16(entry->first_sector) + round_to_sectors(get_u16(entry->length)) / SECTOR_SIZE;
+    const int end =
+        get_u16(entry->first_sector) + round_to_sectors(get_u16(entry->length)) / SECTOR_SIZE;
     ctx.used_sectors = std::max(ctx.used_sectors, end);
     ++ctx.used_entries;
   }
@@ -130,26 +132,29 @@ int place_entries(Context& ctx, MovedData moved) {
   return 0;
 }
 
-void plan_packed_layout(Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory,
-                        LayoutData data) {
+void plan_packed_layout(
+    Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory, LayoutData data) {
   directory.assign(static_cast<std::size_t>(directory_bytes(ctx)), EMPTY_ENTRY_FILL);
   std::size_t written = 0;
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
     if (node->deleted) continue;
     std::memcpy(directory.data() + DIR_ENTRY_SIZE * written++, node->entry, DIR_ENTRY_SIZE);
   }
-  plan.writes.push_back(bytes_write(slot_offset(ctx, 0), static_cast<long>(directory.size()), directory.data(),
-                                    DIR_ENTRY_SIZE));
+  plan.writes.push_back(bytes_write(
+      slot_offset(ctx, 0), static_cast<long>(directory.size()), directory.data(), DIR_ENTRY_SIZE));
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
     if (node->deleted || node->rounded_length == 0) continue;
     if (node->data != nullptr) {
-      plan.writes.push_back(bytes_write(node->data_offset, node->rounded_length, node->data, SECTOR_SIZE));
+      plan.writes.push_back(
+          bytes_write(node->data_offset, node->rounded_length, node->data, SECTOR_SIZE));
     } else if (data == ALL_DATA) {
-      plan.writes.push_back(image_write(node->data_offset, node->rounded_length, node->image_offset));
+      plan.writes.push_back(
+          image_write(node->data_offset, node->rounded_length, node->image_offset));
     }
   }
   const long data_end = packed_end(ctx, data_area_offset(ctx));
-  if (data_end < ctx.image_size) plan.writes.push_back(fill_write(data_end, ctx.image_size - data_end, FREE_SECTOR_FILL));
+  if (data_end < ctx.image_size)
+    plan.writes.push_back(fill_write(data_end, ctx.image_size - data_end, FREE_SECTOR_FILL));
 }
 
 int write_back(Context& ctx) {

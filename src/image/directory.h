@@ -44,8 +44,8 @@ int place_entries(Context& ctx, MovedData moved);
 // data of every node that holds it in memory or, with ALL_DATA, of every
 // node, copied from the image where it is not in memory, and free sectors
 // up to image_size. The nodes must be placed.
-void plan_packed_layout(Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory,
-                        LayoutData data);
+void plan_packed_layout(
+    Context& ctx, CommitPlan& plan, std::vector<std::uint8_t>& directory, LayoutData data);
 
 // Places the entries (loading what moves) and commits the packed directory
 // and data area: only what differs is written. 0 or the reported error.

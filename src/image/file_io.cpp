@@ -23,12 +23,15 @@ long measure_length(std::FILE* file) {
 // Opens the image file and takes its lock. A file replaced while this run
 // waited (-ic and -ir put a new file in place) is opened again by name.
 int open_and_lock(Context& ctx, OpenMode mode, bool exclusive, int busy_error) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(IMAGE_LOCK_WAIT_MS);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(IMAGE_LOCK_WAIT_MS);
   for (;;) {
-    if (!os_open(ctx.image, ctx.image_name, mode)) return report_error(ERR_OPEN_WRITE, ctx.image_name);
+    if (!os_open(ctx.image, ctx.image_name, mode))
+      return report_error(ERR_OPEN_WRITE, ctx.image_name);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    const LockOutcome lock = os_lock(ctx.image, exclusive, static_cast<int>(std::max<long long>(0, left.count())));
+    const LockOutcome lock =
+        os_lock(ctx.image, exclusive, static_cast<int>(std::max<long long>(0, left.count())));
     if (lock == LockOutcome::busy) {
       os_close(ctx.image);
       return report_error(busy_error, ctx.image_name);
@@ -52,7 +55,8 @@ bool is_open_image(const Context& ctx, const char* path) {
   return os_is_open(ctx.image) && same_identity(ctx.image_identity, identity_of_path(path));
 }
 
-bool open_buffered(BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
+bool open_buffered(
+    BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
   stream.file.reset(std::fopen(name, mode));
   if (!stream.file) return false;
   stream.buffer.resize(buffer_size);
@@ -125,14 +129,16 @@ long image_file_length(Context& ctx) {
 int check_image_range(Context& ctx, long offset, int length) {
   const long size = image_file_length(ctx);
   if (size < 0) return static_cast<int>(size);
-  if (size <= offset || size < offset + length) return report_error(ERR_READ_BEYOND_END, ctx.image_name);
+  if (size <= offset || size < offset + length)
+    return report_error(ERR_READ_BEYOND_END, ctx.image_name);
   return 0;
 }
 
 int read_image_at(Context& ctx, void* buffer, long offset, int length) {
   const int result = check_image_range(ctx, offset, length);
   if (result != 0) return result;
-  if (os_read_at(ctx.image, buffer, length, offset) != length) return report_error(ERR_READ, ctx.image_name);
+  if (os_read_at(ctx.image, buffer, length, offset) != length)
+    return report_error(ERR_READ, ctx.image_name);
   return 0;
 }
 
@@ -147,10 +153,12 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
   if (std::fseek(file.get(), 0, SEEK_SET) != 0) return report_error(ERR_ACCESS_READ, name);
   // Read to the end: some files (/proc, devices) measure 0 but hold more.
   const std::size_t got = std::fread(buffer, 1, static_cast<std::size_t>(max), file.get());
-  if (std::ferror(file.get()) || got < static_cast<std::size_t>(size)) return report_error(ERR_READ, name);
+  if (std::ferror(file.get()) || got < static_cast<std::size_t>(size))
+    return report_error(ERR_READ, name);
   if (got == static_cast<std::size_t>(max)) {
     char beyond = 0;
-    if (std::fread(&beyond, 1, 1, file.get()) == 1) return report_error(ERR_SOURCE_TOO_LONG, name, max);
+    if (std::fread(&beyond, 1, 1, file.get()) == 1)
+      return report_error(ERR_SOURCE_TOO_LONG, name, max);
   }
   return static_cast<int>(got);
 }
@@ -160,7 +168,8 @@ int write_host_file(const char* name, const std::uint8_t* buffer, int length, Wr
   if (mode == WRITE_APPEND) {
     FileGuard file(std::fopen(name, "ab"));
     if (!file) return report_error(ERR_OPEN_WRITE, name);
-    if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), file.get()) != static_cast<std::size_t>(length) ||
+    if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), file.get()) !=
+            static_cast<std::size_t>(length) ||
         !close_written(file)) {
       return report_error(ERR_WRITE, name);
     }
@@ -168,7 +177,8 @@ int write_host_file(const char* name, const std::uint8_t* buffer, int length, Wr
   }
   // One open, one write, one close: extraction writes many small files.
   OsFile file;
-  if (!os_open(file, name, OpenMode::create_new_truncated)) return report_error(ERR_OPEN_WRITE, name);
+  if (!os_open(file, name, OpenMode::create_new_truncated))
+    return report_error(ERR_OPEN_WRITE, name);
   const bool written = os_write_at(file, buffer, length, 0) == length;
   os_close(file);
   return written ? 0 : report_error(ERR_WRITE, name);
@@ -189,7 +199,8 @@ int copy_host_file(const char* target, const char* source) {
     const std::size_t n = std::fread(piece.data(), 1, piece.size(), in.file.get());
     // The source shrank or failed: a short copy must not pass for a whole one.
     if (n == 0) return report_error(ERR_READ, source);
-    if (std::fwrite(piece.data(), 1, n, out.file.get()) != n) return report_error(ERR_WRITE, target);
+    if (std::fwrite(piece.data(), 1, n, out.file.get()) != n)
+      return report_error(ERR_WRITE, target);
     remaining -= static_cast<long>(n);
   }
   in.file.reset();

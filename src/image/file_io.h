@@ -32,7 +32,7 @@ struct BufferedFile {
 // Opens a host file with a buffer of `buffer_size` bytes (0: unbuffered, for
 // reads that go straight into a buffer of the caller's).
 bool open_buffered(BufferedFile& stream, const char* name, const char* mode,
-                   std::size_t buffer_size = STREAM_BUFFER_SIZE);
+    std::size_t buffer_size = STREAM_BUFFER_SIZE);
 
 // Directories open for reading on this host, but are no files to read.
 bool is_directory(std::FILE* file);

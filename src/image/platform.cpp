@@ -21,8 +21,7 @@
 namespace {
 
 bool errno_means_denied(int error) {
-  return error == EACCES || error == EPERM || error == EROFS || error == EBUSY ||
-         error == ETXTBSY;
+  return error == EACCES || error == EPERM || error == EROFS || error == EBUSY || error == ETXTBSY;
 }
 
 FileIdentity identity_from(const struct stat& status) {
@@ -122,7 +121,8 @@ bool make_unique_file(const std::string& directory, const char* prefix, std::str
 
 std::string temporary_directory() {
   const char* from_environment = std::getenv("TMPDIR");
-  std::string directory = from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
+  std::string directory =
+      from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
   if (directory.back() != '/') directory += '/';
   return directory;
 }
@@ -141,10 +141,18 @@ FileMode mode_of(const char* path) {
 bool os_open(OsFile& file, const char* path, OpenMode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case OpenMode::read_only: flags |= O_RDONLY; break;
-    case OpenMode::read_write: flags |= O_RDWR; break;
-    case OpenMode::create_read_write: flags |= O_RDWR | O_CREAT; break;
-    case OpenMode::create_new_truncated: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case OpenMode::read_only:
+      flags |= O_RDONLY;
+      break;
+    case OpenMode::read_write:
+      flags |= O_RDWR;
+      break;
+    case OpenMode::create_read_write:
+      flags |= O_RDWR | O_CREAT;
+      break;
+    case OpenMode::create_new_truncated:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
   }
   int fd = -1;
   do {
@@ -166,7 +174,7 @@ long os_read_at(const OsFile& file, void* buffer, long length, long offset) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (done < length) {
     const ssize_t n = ::pread(fd_of(file), bytes + done, static_cast<std::size_t>(length - done),
-                              static_cast<off_t>(offset + done));
+        static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;
@@ -180,7 +188,7 @@ long os_write_at(const OsFile& file, const void* buffer, long length, long offse
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (done < length) {
     const ssize_t n = ::pwrite(fd_of(file), bytes + done, static_cast<std::size_t>(length - done),
-                               static_cast<off_t>(offset + done));
+        static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return -1;
     done += n;
@@ -242,7 +250,8 @@ StopSignalsHeld::StopSignalsHeld() : saved_{} {
   static_assert(sizeof(sigset_t) <= sizeof(saved_), "signal mask storage too small");
   sigset_t stop{};
   sigemptyset(&stop);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaddset(&stop, signal_number);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
+    sigaddset(&stop, signal_number);
   sigprocmask(SIG_BLOCK, &stop, reinterpret_cast<sigset_t*>(saved_));
 }
 

@@ -18,7 +18,8 @@ void print_changes(const Context& ctx) {
     std::printf("  Directory items: %d -> %d\n", ctx.dir_items, ctx.dir_items_opt);
   }
   if (ctx.image_size_opt != ctx.image_size) {
-    std::printf("  VEM image size: %g kB -> %g kB\n", kilobytes(ctx.image_size), kilobytes(ctx.image_size_opt));
+    std::printf("  VEM image size: %g kB -> %g kB\n", kilobytes(ctx.image_size),
+        kilobytes(ctx.image_size_opt));
   }
   std::printf("\n");
 }
@@ -53,7 +54,8 @@ int rebuild(Context& ctx, int boot_length) {
     return report_error(ERR_OPEN_WRITE, temporary.c_str());
   }
   // A leftover copy is replaced; one that cannot be is refused before any change.
-  if (remove_file(temporary_name.data()) == RemoveOutcome::denied) return report_error(ERR_ACCESS_WRITE, temporary_name.data());
+  if (remove_file(temporary_name.data()) == RemoveOutcome::denied)
+    return report_error(ERR_ACCESS_WRITE, temporary_name.data());
 
   set_geometry(ctx, boot_length / SECTOR_SIZE, ctx.dir_items_opt, ctx.image_size_opt);
   // The files stream from the old image into the new one; the reference
@@ -73,7 +75,8 @@ int rebuild(Context& ctx, int boot_length) {
   if (result != 0) return result;
 
   print_geometry(ctx);
-  if (remove_file(temporary_name.data()) == RemoveOutcome::denied) report_error(ERR_ACCESS_WRITE, temporary_name.data());
+  if (remove_file(temporary_name.data()) == RemoveOutcome::denied)
+    report_error(ERR_ACCESS_WRITE, temporary_name.data());
   return 0;
 }
 
@@ -83,7 +86,8 @@ int reconfigure_image(Context& ctx) {
   std::printf("Reconfiguring VEM image: %s\n", ctx.image_name);
   int result = open_and_load(ctx);
   if (result != 0) return result;
-  const bool same_geometry = ctx.dir_items_opt == ctx.dir_items && ctx.image_size_opt == ctx.image_size;
+  const bool same_geometry =
+      ctx.dir_items_opt == ctx.dir_items && ctx.image_size_opt == ctx.image_size;
   if (!ctx.boot_file_given && same_geometry) {
     std::printf("No changes in Image Geometry nor Boot code!\n");
     return 0;
@@ -99,7 +103,8 @@ int reconfigure_image(Context& ctx) {
     if (result != 0) return result;
   }
   if (length < 0) return length;
-  const int boot_length = prepare_boot(ctx, length, ctx.boot_file_given ? CHECK_MIN_LENGTH : LENGTH_KNOWN_GOOD);
+  const int boot_length =
+      prepare_boot(ctx, length, ctx.boot_file_given ? CHECK_MIN_LENGTH : LENGTH_KNOWN_GOOD);
   if (boot_length < 0) return boot_length;
 
   if (ctx.boot_file_given && same_geometry && boot_length == ctx.boot_size) {

@@ -28,8 +28,8 @@ bool name_storable_form(const std::array<char, 9>& form) {
 
 // The parser behind parse_name81; `storable_only` refuses exact names that a
 // used directory slot cannot hold.
-int parse_name(const char* text, const char* option, Wildcards wildcards, bool storable_only,
-               NameSlot& slot) {
+int parse_name(
+    const char* text, const char* option, Wildcards wildcards, bool storable_only, NameSlot& slot) {
   const std::size_t length = std::strlen(text);
   const char* point = std::strchr(text, '.');
   const std::size_t name_length =

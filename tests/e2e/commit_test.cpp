@@ -16,21 +16,27 @@ enum class Shape { packed, made_elsewhere, short_file };
 
 Bytes shaped_image(Shape shape) {
   RawImage image{1, 8, 1023, {}, {}};
-  const std::vector<std::pair<std::string, int>> files = {{"A", 300}, {"B", 129}, {"C", 0}, {"D", 1000}};
+  const std::vector<std::pair<std::string, int>> files = {
+      {"A", 300}, {"B", 129}, {"C", 0}, {"D", 1000}};
   const bool gaps = shape == Shape::made_elsewhere;
   int sector = 9 + (gaps ? 2 : 0);
   for (std::size_t i = 0; i < files.size(); ++i) {
     const int slot = static_cast<int>(gaps ? i * 2 + 1 : i);
     const auto& [name, length] = files[i];
-    image.slots.push_back({slot, raw_entry('B', name, sector, 0x100 * int(i), length, int(i) % 4, "Long " + name)});
-    image.data.push_back({sector, pattern_bytes(length, int(i)) + Bytes((128 - length % 128) % 128, '\xFF')});
+    image.slots.push_back(
+        {slot, raw_entry('B', name, sector, 0x100 * int(i), length, int(i) % 4, "Long " + name)});
+    image.data.push_back(
+        {sector, pattern_bytes(length, int(i)) + Bytes((128 - length % 128) % 128, '\xFF')});
     sector += (length + 127) / 128 + (gaps ? 3 : 0);
   }
   if (gaps) {
-    image.slots.push_back({0, " stray slot bytes" + Bytes(15, 'x')});   // free: starts with a blank
-    image.slots.push_back({6, "\xE5" "also free" + Bytes(22, '\x01')});
-    image.data.push_back({10, Bytes(128, '\0')});                        // between files
-    image.data.push_back({900, "stray data in a free sector"});          // behind the last file
+    image.slots.push_back({0, " stray slot bytes" + Bytes(15, 'x')});  // free: starts with a blank
+    image.slots.push_back(
+        {6, "\xE5"
+            "also free" +
+                Bytes(22, '\x01')});
+    image.data.push_back({10, Bytes(128, '\0')});                // between files
+    image.data.push_back({900, "stray data in a free sector"});  // behind the last file
   }
   Bytes bytes = build_raw_image(image);
   if (shape == Shape::short_file) bytes.resize(static_cast<std::size_t>(sector) * 128);
@@ -38,7 +44,9 @@ Bytes shaped_image(Shape shape) {
 }
 
 const char* shape_name(Shape shape) {
-  return shape == Shape::packed ? "packed" : shape == Shape::made_elsewhere ? "made elsewhere" : "short file";
+  return shape == Shape::packed           ? "packed"
+         : shape == Shape::made_elsewhere ? "made elsewhere"
+                                          : "short file";
 }
 
 struct WritingCommand {
@@ -115,7 +123,8 @@ TEST_P(CommitTest, LeavesTheBytesOfAFullRewrite) {
     const RunResult minimal = run(command_line());
     // -ml names its temporary Loader file uniquely in each run.
     const std::regex temporary("vemldr[A-Za-z0-9]{6}");
-    EXPECT_EQ(std::regex_replace(minimal.out, temporary, "vemldr"), std::regex_replace(reference.out, temporary, "vemldr"));
+    EXPECT_EQ(std::regex_replace(minimal.out, temporary, "vemldr"),
+        std::regex_replace(reference.out, temporary, "vemldr"));
     EXPECT_EQ(minimal.err, reference.err);
     EXPECT_EQ(minimal.status, reference.status);
     expect_bytes(read_file("img.vem"), expected);
@@ -138,7 +147,7 @@ TEST_P(CommitTest, KilledAnywhereLeavesTheOldOrTheNewImage) {
       write_file("img.vem", old);
       RunOptions options;
       options.wrapper = {strace, "-f", "-o", "/dev/null", "-e",
-                         "inject=" + std::string(call) + ":signal=KILL:when=" + std::to_string(n)};
+          "inject=" + std::string(call) + ":signal=KILL:when=" + std::to_string(n)};
       if (run(command_line(), options).status < 128) break;
       ++kills;
       ASSERT_EQ(run({"img.vem", "-ii"}).status, 0);
@@ -164,7 +173,7 @@ TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
       write_file("img.vem", old);
       RunOptions options;
       options.wrapper = {strace, "-f", "-o", "/dev/null", "-e",
-                         "inject=" + std::string(fault) + ":when=" + std::to_string(n)};
+          "inject=" + std::string(fault) + ":when=" + std::to_string(n)};
       const RunResult result = run(command_line(), options);
       if (result.status == 0) {
         expect_bytes(read_file("img.vem"), fresh);
@@ -178,13 +187,14 @@ TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CommitTest, ::testing::ValuesIn(writing_commands()),
-                         [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 using CommitSafetyTest = E2eTest;
 
 TEST_F(CommitSafetyTest, SimultaneousAddsAllArriveWhole) {
   create_image("img.vem", 1024);
-  for (int i = 0; i < 16; ++i) write_file("f" + std::to_string(i) + ".bin", pattern_bytes(1000 + 300 * i, i));
+  for (int i = 0; i < 16; ++i)
+    write_file("f" + std::to_string(i) + ".bin", pattern_bytes(1000 + 300 * i, i));
   for (int trial = 0; trial < 3; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     const std::string script = "cd '" + dir_ + "' && for i in $(seq 0 15); do '" + VEMTOOL_BINARY +
@@ -205,9 +215,12 @@ TEST_F(CommitSafetyTest, StaleSideFilesAreDealtWithByTheNextRun) {
   const Bytes image = read_file("img.vem");
   write_file("img.vem.new", "a new image a killed -ic never put in place");
   write_file("img.vem.jnl", "VEMJRNL1 torn");  // a journal whose writing was cut short
-  expect_run(run({"img.vem", "-ii"}), "VEM image info: img.vem\nVEM image size: 512 kB (4096 sectors)\nVEM BOOT "
-             "size: 256 bytes\nDirectory items: 32 (1024 bytes)\nCapacity: 510.75 kB (4086 secotrs)\n\nFiles: 0\n"
-             "Used space: 0 kB\nFree space: 510.75 kB\n", "", 0);
+  expect_run(run({"img.vem", "-ii"}),
+      "VEM image info: img.vem\nVEM image size: 512 kB (4096 sectors)\nVEM BOOT "
+      "size: 256 bytes\nDirectory items: 32 (1024 bytes)\nCapacity: 510.75 kB (4086 "
+      "secotrs)\n\nFiles: 0\n"
+      "Used space: 0 kB\nFree space: 510.75 kB\n",
+      "", 0);
   EXPECT_EQ(read_file("img.vem"), image);
   EXPECT_EQ(list_dir(), (Args{"boot.bin", "img.vem"}));
 }
@@ -222,6 +235,7 @@ TEST_F(CommitSafetyTest, ARunWaitsForTheLockThenGivesUpNamingTheImage) {
   // Held longer than a run waits: writers and readers give up, image intact.
   ASSERT_EQ(std::system((hold + "11 &) && sleep 0.2").c_str()), 0);
   const Bytes before = read_file("img.vem");
-  expect_run(run({"img.vem", "-fd", "A.B"}), "", "Can't access output file 'img.vem' for writing!", 13);
+  expect_run(
+      run({"img.vem", "-fd", "A.B"}), "", "Can't access output file 'img.vem' for writing!", 13);
   EXPECT_EQ(read_file("img.vem"), before);
 }

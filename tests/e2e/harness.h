@@ -17,15 +17,15 @@ inline Args operator+(Args head, const Args& tail) {
 }
 
 struct RunOptions {
-  std::string input;                    // standard input (empty: /dev/null)
-  bool unprivileged = false;            // run as nobody when the tests run as root
-  long file_size_limit = -1;            // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
-  std::string argv0{};                  // program path as invoked (default: the binary)
-  std::string stdout_path{};            // where standard output goes (empty: captured)
-  std::string binary{};                 // the file executed (default: the built vemtool)
-  bool closed_stdout = false;           // standard output is a pipe nobody reads
-  bool reference = false;               // run the full-rewrite reference build
-  std::vector<std::string> wrapper{};   // runs the tool under this command (strace ...)
+  std::string input;                   // standard input (empty: /dev/null)
+  bool unprivileged = false;           // run as nobody when the tests run as root
+  long file_size_limit = -1;           // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  std::string argv0{};                 // program path as invoked (default: the binary)
+  std::string stdout_path{};           // where standard output goes (empty: captured)
+  std::string binary{};                // the file executed (default: the built vemtool)
+  bool closed_stdout = false;          // standard output is a pipe nobody reads
+  bool reference = false;              // run the full-rewrite reference build
+  std::vector<std::string> wrapper{};  // runs the tool under this command (strace ...)
 };
 
 struct RunResult {

@@ -12,9 +12,9 @@
 namespace {
 
 std::string add_report(const std::string& name, const std::string& source, int size) {
-  return "Adding file: " + name + "\nSource file: " + source + "\nLong name: " + std::string(16, ' ') +
-         "\nSize: " + std::to_string(size) + " bytes (" + std::to_string((size + 127) / 128) +
-         " sectors)\nStart: 0\nAttributes: None\n";
+  return "Adding file: " + name + "\nSource file: " + source +
+         "\nLong name: " + std::string(16, ' ') + "\nSize: " + std::to_string(size) + " bytes (" +
+         std::to_string((size + 127) / 128) + " sectors)\nStart: 0\nAttributes: None\n";
 }
 
 }  // namespace
@@ -30,7 +30,8 @@ TEST_F(ReviewTest, EmptyFileAtTheEndOfAFullImageBlocksNoLaterChange) {
   write_file("none.bin", "");
   ASSERT_EQ(run({"img.vem", "-fa", "big.bin"}).status, 0);
   ASSERT_EQ(run({"img.vem", "-fa", "empty.bin"}).status, 0);
-  for (const Args& args : std::vector<Args>{{"-fa", "none.bin"}, {"-fr", "BIG.B", "big2.bin"}, {"-ir", "-is", "64"}}) {
+  for (const Args& args :
+      std::vector<Args>{{"-fa", "none.bin"}, {"-fr", "BIG.B", "big2.bin"}, {"-ir", "-is", "64"}}) {
     SCOPED_TRACE(args[0]);
     const RunResult result = run(Args{"img.vem"} + args);
     EXPECT_EQ(result.err, "");
@@ -62,7 +63,7 @@ TEST_F(ReviewTest, ChosenNameReplacesAHostNameThatCannotBeStored) {
   create_image("img.vem");
   write_file("\xC3\xA9t\xC3\xA9.bin", "data");
   expect_run(run({"img.vem", "-fa", "./\xC3\xA9t\xC3\xA9.bin"}), "",
-             "Invalid file name/mask '\xC3\xA9t\xC3\xA9.b' in option `-fa`", 22);
+      "Invalid file name/mask '\xC3\xA9t\xC3\xA9.b' in option `-fa`", 22);
   EXPECT_EQ(run({"img.vem", "-fa", "./\xC3\xA9t\xC3\xA9.bin", "-fn", "ETE.B"}).status, 0);
   const RunResult replaced = run({"img.vem", "-fr", "ETE.B", "./\xC3\xA9t\xC3\xA9.bin"});
   EXPECT_EQ(replaced.err, "");
@@ -74,8 +75,9 @@ TEST_F(ReviewTest, ListFileNeverOverwritesAnExtractedFile) {
   write_file("a.b", "stored");
   ASSERT_EQ(run({"img.vem", "-fa", "a.b"}).status, 0);
   expect_run(run({"img.vem", "-fx", "./*", "-cfnl", "./A.B"}),
-             "Extracting files by mask: ????????\nTarget path: ./\nList file: ./A.B\n\nExtracting file: A.B\n",
-             "Can't open file './A.B' for writing!", 12);
+      "Extracting files by mask: ????????\nTarget path: ./\nList file: ./A.B\n\nExtracting file: "
+      "A.B\n",
+      "Can't open file './A.B' for writing!", 12);
   EXPECT_EQ(read_file("A.B"), "");
 }
 
@@ -85,7 +87,8 @@ TEST_F(ReviewTest, HostFileThatMeasuresZeroIsReadToItsEnd) {
   ASSERT_FALSE(text.empty());
   create_image("img.vem");
   ASSERT_EQ(::symlink("/proc/version", path("ver.t").c_str()), 0);
-  expect_run(run({"img.vem", "-fa", "./ver.t"}), add_report("VER.T", "./ver.t", int(text.size())), "", 0);
+  expect_run(
+      run({"img.vem", "-fa", "./ver.t"}), add_report("VER.T", "./ver.t", int(text.size())), "", 0);
   ASSERT_EQ(run({"img.vem", "-fx", "ver.t"}).status, 0);
   EXPECT_EQ(read_file("VER.T"), text);
 }

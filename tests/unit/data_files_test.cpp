@@ -14,8 +14,10 @@ class FindInSearchPath : public ::testing::Test {
     char pattern[] = "/tmp/vemtool-unit-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     root_ = pattern;
-    for (const char* dir : {"/plain", "/exec", "/dir", "/dir/tool"}) ::mkdir((root_ + dir).c_str(), 0755);
-    for (const char* file : {"/plain/tool", "/exec/tool"}) std::ofstream(root_ + file) << "#!/bin/sh\n";
+    for (const char* dir : {"/plain", "/exec", "/dir", "/dir/tool"})
+      ::mkdir((root_ + dir).c_str(), 0755);
+    for (const char* file : {"/plain/tool", "/exec/tool"})
+      std::ofstream(root_ + file) << "#!/bin/sh\n";
     ::chmod((root_ + "/exec/tool").c_str(), 0755);
   }
   void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
@@ -28,7 +30,8 @@ class FindInSearchPath : public ::testing::Test {
 };
 
 TEST_F(FindInSearchPath, SkipsFilesThatCannotRunAndDirectories) {
-  EXPECT_EQ(find_in_search_path("tool", list({"/plain", "/dir", "/exec"}).c_str()), root_ + "/exec/tool");
+  EXPECT_EQ(
+      find_in_search_path("tool", list({"/plain", "/dir", "/exec"}).c_str()), root_ + "/exec/tool");
 }
 
 TEST_F(FindInSearchPath, FindsNothingOutsideTheList) {
