@@ -1,13 +1,12 @@
 #include "cli/options.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstring>
 #include <string>
 
 #include "cli/alloc.h"
 #include "cli/errors.h"
+#include "image/platform.h"
 #include "names/name81.h"
 
 namespace {
@@ -234,16 +233,6 @@ int check_combination(const Context& ctx) {
   return 0;
 }
 
-// Directory of the running executable, with its final '/'; empty if unknown.
-std::string executable_directory() {
-  std::array<char, 4096> target{};
-  const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
-  if (length <= 0) return "";
-  const std::string path(target.data(), static_cast<std::size_t>(length));
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
 // The Booter file beside the program as invoked; a program found through
 // PATH has no directory in its name, so the executable's own is used unless
 // the current directory holds a Booter file.
@@ -252,7 +241,7 @@ int set_default_boot_file(Context& ctx, const char* program) {
   std::string path;
   if (separator >= 0) {
     path.assign(program, static_cast<std::size_t>(separator) + 1);
-  } else if (::access(DEFAULT_BOOT_FILE, F_OK) != 0) {
+  } else if (!path_exists(DEFAULT_BOOT_FILE)) {
     path = executable_directory();
   }
   path += DEFAULT_BOOT_FILE;

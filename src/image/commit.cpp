@@ -469,7 +469,7 @@ int recover_image(Context& ctx) {
     }
     std::vector<std::uint8_t> journal;
     {
-      FileGuard file(std::fopen(journal_path.c_str(), "rb"));
+      FileGuard file(open_host_stream(journal_path.c_str(), "rb"));
       if (!file) return report_error(ERR_OPEN_READ, journal_path.c_str());
       std::array<std::uint8_t, 1 << 14> piece{};
       std::size_t n = 0;

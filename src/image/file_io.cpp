@@ -53,7 +53,7 @@ bool is_open_image(const Context& ctx, const char* path) {
 }
 
 bool open_buffered(BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
-  stream.file.reset(std::fopen(name, mode));
+  stream.file.reset(open_host_stream(name, mode));
   if (!stream.file) return false;
   stream.buffer.resize(buffer_size);
   if (buffer_size == 0) return std::setvbuf(stream.file.get(), nullptr, _IONBF, 0) == 0;
@@ -126,7 +126,7 @@ int read_image_at(Context& ctx, void* buffer, long offset, int length) {
 }
 
 int read_host_file(const char* name, std::uint8_t* buffer, int max) {
-  FileGuard file(std::fopen(name, "rb"));
+  FileGuard file(open_host_stream(name, "rb"));
   // A directory opens for reading here, but is no file to read.
   if (!file || is_directory(file.get())) return report_error(ERR_OPEN_READ, name);
   const long size = measure_length(file.get());
@@ -146,7 +146,7 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
 
 int write_host_file(const char* name, const std::uint8_t* buffer, int length, int append) {
   if (length <= 0) return 0;
-  FileGuard file(std::fopen(name, append ? "ab" : "wb"));
+  FileGuard file(open_host_stream(name, append ? "ab" : "wb"));
   if (!file) return report_error(ERR_OPEN_WRITE, name);
   if (!append && std::fseek(file.get(), 0, SEEK_SET) != 0) {
     return report_error(ERR_ACCESS_WRITE, name);

@@ -33,11 +33,9 @@ void store_name(DirEntry& entry, const NameSlot& slot);
 bool entry_matches(const Context& ctx, const DirEntry& entry, int mask_mode);
 
 // Position of the directory separator of a host path: the last '/', or the
-// last '\' when there is none; -1 when neither occurs.
+// last '\' when there is none (on Windows the last of either); -1 when
+// neither occurs.
 int host_separator(const char* path);
 
 // Copies `text` into a path field; false (nothing copied) when it is too long.
 bool copy_path(PathField& dest, const char* text);
-
-// The current-directory prefix this host uses where a path has no directory.
-constexpr const char* CURRENT_DIR_PREFIX = "./";
