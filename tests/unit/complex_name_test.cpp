@@ -33,7 +33,7 @@ TEST_P(ComplexName, ReadsWritesOrRefuses) {
   }
   if (c.way == PARSE) return;
   char text[256];
-  build_file_name(c.entry, text, c.way & BUILD);
+  build_file_name(c.entry, text, c.way & BUILD, NameRules::posix);
   EXPECT_STREQ(text, c.text);
   EXPECT_LT(std::strlen(text), c.way == DISPLAY ? DISPLAY_NAME_SIZE : COMPLEX_NAME_SIZE);
 }
@@ -64,4 +64,52 @@ TEST(Trim, StripsSurroundingWhiteSpaceInPlace) {
   EXPECT_EQ(trim(text.data()), text.data());
   EXPECT_STREQ(text.c_str(), "a b");
   EXPECT_STREQ(trim(blank.data()), "");
+}
+
+// Host names of extracted files: what each host's rules escape, and what they keep.
+struct HostNameCase { const char* id; DirEntry entry; const char *plain_posix, *plain_windows; };
+void PrintTo(const HostNameCase& c, std::ostream* out) { *out << c.id; }
+class PlainHostName : public ::testing::TestWithParam<HostNameCase> {};
+
+TEST_P(PlainHostName, EscapesWhatTheHostCannotHold) {
+  const HostNameCase& c = GetParam();
+  char text[COMPLEX_NAME_SIZE];
+  build_plain_host_name(c.entry, text, NameRules::posix);
+  EXPECT_STREQ(text, c.plain_posix);
+  build_plain_host_name(c.entry, text, NameRules::windows);
+  EXPECT_STREQ(text, c.plain_windows);
+}
+
+const HostNameCase HOST_NAME_CASES[] = {
+    {"Ordinary", entry_of("GAME", "", 0, 0, 'B'), "GAME.B", "GAME.B"},
+    {"SlashInName", entry_of("A/B", "", 0, 0, 'B'), "A#2FB.B", "A#2FB.B"},
+    {"BackslashesClimbOnWindows", entry_of("..\\..\\XY", "", 0, 0, 'B'), "..\\..\\XY.B", "..#5C..#5CXY.B"},
+    {"ReservedCharacters", entry_of("<>:\"|?*\\", "", 0, 0, 'B'), "<>:\"|?*\\.B", "#3C#3E#3A#22#7C#3F#2A#5C.B"},
+    {"ReservedTypeLeftToBinRule", entry_of("A", "", 0, 0, '*'), "A.*", "A.*"},
+    {"ControlCharacters", entry_of("A\x01" "B", "", 0, 0, '\n'), "A#01B.#0A", "A#01B.#0A"},
+    {"HighBytes", entry_of("A\xE9", "", 0, 0, 'B'), "A\xE9.B", "A#E9.B"},
+    {"DeviceName", entry_of("NUL", "", 0, 0, 'B'), "NUL.B", "#4EUL.B"},
+    {"DeviceNameLowerCaseNoType", entry_of("con", "", 0, 0, ' '), "con", "#63on"},
+    {"NumberedDevices", entry_of("COM1", "", 0, 0, 'X'), "COM1.X", "#43OM1.X"},
+    {"LastPrinterPort", entry_of("lpt9", "", 0, 0, 'X'), "lpt9.X", "#6Cpt9.X"},
+    {"DeviceBeforeInnerPoint", entry_of("AUX.X", "", 0, 0, 'B'), "AUX.X.B", "#41UX.X.B"},
+    {"NoDeviceNames", entry_of("COM0", "", 0, 0, 'B'), "COM0.B", "COM0.B"},
+    {"LongerThanDevice", entry_of("NULL", "", 0, 0, 'B'), "NULL.B", "NULL.B"},
+    {"NameEndsInPoint", entry_of("AB.", "", 0, 0, ' '), "AB.", "AB#2E"},
+    {"PointType", entry_of("AB", "", 0, 0, '.'), "AB..", "AB.#2E"},
+    {"ParentDirectory", entry_of("..", "", 0, 0, ' '), ".#2E", ".#2E"},
+    {"CurrentDirectory", entry_of(".", "", 0, 0, ' '), "#2E", "#2E"}};
+INSTANTIATE_TEST_SUITE_P(Entries, PlainHostName, ::testing::ValuesIn(HOST_NAME_CASES),
+                         [](const auto& info) { return std::string(info.param.id); });
+
+TEST(ComplexNameOnWindows, EscapesControlHighBytesAndFinalPointAndReadsBack) {
+  const DirEntry entry = entry_of("A\x01\xE9", "x\x7F", 0, 0, '.');
+  char text[COMPLEX_NAME_SIZE];
+  build_file_name(entry, text, 1, NameRules::posix);
+  EXPECT_STREQ(text, "A\x01\xE9_x\x7F_0_0..");
+  build_file_name(entry, text, 1, NameRules::windows);
+  EXPECT_STREQ(text, "A#01#E9_x#7F_0_0.#2E");
+  DirEntry parsed{};
+  ASSERT_EQ(parse_complex_name(parsed, text), 0);
+  EXPECT_EQ(bytes(parsed), bytes(entry));
 }
