@@ -398,6 +398,9 @@ int commit_whole_image(Context& ctx, const CommitPlan& plan) {
   if (result == 0 && plan.keep_previous) result = keep_previous_image(ctx);
   if (result == 0) {
     const StopSignalsHeld held;
+    // Where the old image must be closed first, a failed replace leaves it
+    // closed; the next opening of the image finds it again by name.
+    if (!HOST_REPLACES_OPEN_FILES) os_close(ctx.image);
     if (replace_file(fresh.c_str(), ctx.image_name)) {
       if (durable) os_sync_directory_of(ctx.image_name);
       os_close(ctx.image);

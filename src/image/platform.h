@@ -60,6 +60,8 @@ bool removal_refused(const char* path);
 
 // Replaces `target` by `source` in one step; false when the host refuses.
 bool replace_file(const char* source, const char* target);
+// Windows refuses to replace a file that is open, even by the replacing process.
+constexpr bool HOST_REPLACES_OPEN_FILES = !HOST_IS_WINDOWS;
 
 // Gives the file `existing` the second name `name`; false where the host or
 // the file system has no such names.
