@@ -290,6 +290,7 @@ Capacity: 255.375 kB (2043 secotrs)
 
 EOF
 check "reconfigured size" size_is GAME.B 262144
+check "no side files left" [ -z "$(ls | grep -E '[.](tmp|jnl|new)$')" ]
 
 chmod a-w BEFORE.B
 err=$'Can\'t access output file \'BEFORE.B\' for writing!\n\n' vt "a read-only image is not recreated" 13 BEFORE.B -ic <<EOF
