@@ -206,8 +206,6 @@ void build_plain_host_name(const DirEntry& entry, char* out, NameRules rules) {
   const bool windows = rules == NameRules::windows;
   const char* point = std::strchr(display.data(), '.');
   const std::size_t base_length = point != nullptr ? static_cast<std::size_t>(point - display.data()) : length;
-  // "." and ".." would name the directory itself or the one above it.
-  const bool directory_name = std::strcmp(display.data(), ".") == 0 || std::strcmp(display.data(), "..") == 0;
   char* p = out;
   for (std::size_t i = 0; i < length; ++i) {
     const auto c = static_cast<unsigned char>(display[i]);
@@ -216,8 +214,7 @@ void build_plain_host_name(const DirEntry& entry, char* out, NameRules rules) {
     const bool escaped =
         is_control(c) || (in_name && c == '/') ||
         (windows && (c >= 0x80 || (in_name && is_special_char(c, false)) ||
-                     (last && (c == '.' || c == ' ')) || (i == 0 && is_device_name(display.data(), base_length)))) ||
-        (last && directory_name);
+                     (last && (c == '.' || c == ' ')) || (i == 0 && is_device_name(display.data(), base_length))));
     if (escaped) {
       p = write_escape(c, p);
     } else {

@@ -201,6 +201,12 @@ TEST_F(FileTest, ListSkipsBlankLinesAndStopsAtFailingLine) {
   write_file("list.txt", " \n\n\t\r\n");
   expect_run(run({"none.vem", "-fl", "list.txt"}), "Adding files from list stored in file: ./list.txt\n\n\n\n\n\n", "", 0);
   EXPECT_FALSE(exists("none.vem"));
+  // 0x1A, the end of a text file to Windows, is a byte of its line on every host.
+  write_file("list.txt", "\x1A\r\nA__0_0.B\n");
+  expect_run(run({"none.vem", "-fl", "list.txt"}),
+             "Adding files from list stored in file: ./list.txt\n\nAdding file with complex name.\n",
+             "Invalid complex file name '\x1A'", 29);
+  EXPECT_FALSE(exists("none.vem"));
 }
 
 // B.B in slot 0 at sector 40, A.B in slot 2 at sector 20: the gaps show that nothing is packed.
@@ -244,17 +250,18 @@ TEST_F(FileTest, ImageWriteFailureIsReported) {
 }
 
 // Images made elsewhere: names no host file can carry, files sharing their sectors, one in the last sector, or reaching
-// past the end of the image. Extraction writes '/' of a stored name as #2F, a type '*' as "bin" and a file of length 0 empty.
+// past the end of the image. Extraction writes '/' of a stored name as #2F, a control character as its escape too,
+// a type '*' as "bin" and a file of length 0 empty.
 TEST_F(FileTest, ImagesMadeElsewhereStayUnchanged) {
   const Bytes b = raw_entry('B', "B", 9, 0, 1), shared = raw_entry('B', "S", 9, 0, 25600);
   const Slots past = {{0, raw_entry('B', "A", 250, 0, 1000)}, {1, b}};
   const Slots plain = {{0, raw_entry('B', "../../x", 9, 0, 3)}, {1, raw_entry('*', "STAR", 10, 0, 130)},
-                       {2, raw_entry('B', "ZERO", 12, 0, 0)}};
+                       {2, raw_entry('B', "ZERO", 12, 0, 0)}, {3, raw_entry('B', "A\x01", 9, 0, 2)}};
   const std::string beyond = "Read beyond end of the file 'IMG.V'.", adding = "Adding file: NEW.B\nSource file: ./new.bin\n";
   const struct { const char* label; Slots slots; Args args; std::string out, error; int status; } cases[] = {
       {"plain names in the target directory", plain, {"-fx", "out/*", "-cfnl", "list.txt"}, "Extracting files by mask: ????????\n"
        "Target path: out/\nList file: ./list.txt\n\nExtracting file: ..#2F..#2Fx.B\nExtracting file: STAR.*\n"
-       "Extracting file: ZERO.B\n\n3 file(s) extracted.\n\n", "", 0},
+       "Extracting file: ZERO.B\nExtracting file: A#01.B\n\n4 file(s) extracted.\n\n", "", 0},
       {"extract without match", plain, {"-fx", "q*"},
        "Extracting files by mask: Q???????\nTarget path: ./\n\nNo files found to extract by given mask!\n\n", "", 0},
       {"delete without match writes nothing", {{3, b}}, {"-fd", "q*"},
@@ -274,7 +281,8 @@ TEST_F(FileTest, ImagesMadeElsewhereStayUnchanged) {
     write_raw(c.slots, {{9, "abc"}, {10, pattern_bytes(256)}});
     EXPECT_EQ(expect_unchanged(c.args, c.error, c.status).out, out_with_banner(c.out));
   }
-  EXPECT_EQ(read_file("list.txt"), "./..#2F..#2Fx.B\n./STAR.*\n./ZERO.B\n");
-  EXPECT_EQ(list_dir("out"), (Args{"..#2F..#2Fx.B", "STAR.bin", "ZERO.B"}));
+  EXPECT_EQ(read_file("list.txt"), "./..#2F..#2Fx.B\n./STAR.*\n./ZERO.B\n./A#01.B\n");
+  EXPECT_EQ(list_dir("out"), (Args{"..#2F..#2Fx.B", "A#01.B", "STAR.bin", "ZERO.B"}));
+  EXPECT_EQ(read_file("out/A#01.B"), "ab");
   EXPECT_EQ(read_file("out/..#2F..#2Fx.B") + read_file("out/STAR.bin") + read_file("out/ZERO.B"), "abc" + pattern_bytes(130));
 }

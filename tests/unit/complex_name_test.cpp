@@ -97,8 +97,7 @@ const HostNameCase HOST_NAME_CASES[] = {
     {"LongerThanDevice", entry_of("NULL", "", 0, 0, 'B'), "NULL.B", "NULL.B"},
     {"NameEndsInPoint", entry_of("AB.", "", 0, 0, ' '), "AB.", "AB#2E"},
     {"PointType", entry_of("AB", "", 0, 0, '.'), "AB..", "AB.#2E"},
-    {"ParentDirectory", entry_of("..", "", 0, 0, ' '), ".#2E", ".#2E"},
-    {"CurrentDirectory", entry_of(".", "", 0, 0, ' '), "#2E", "#2E"}};
+    {"PointsOnly", entry_of(".", "", 0, 0, '.'), "...", "..#2E"}};
 INSTANTIATE_TEST_SUITE_P(Entries, PlainHostName, ::testing::ValuesIn(HOST_NAME_CASES),
                          [](const auto& info) { return std::string(info.param.id); });
 
