@@ -1,13 +1,12 @@
 #include "cli/data_files.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
 
 #include "cli/errors.h"
+#include "image/platform.h"
 #include "names/name81.h"
 
 // The installed data directory as seen from the executable's directory; the
@@ -21,15 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* DATA_DIR_FROM_EXECUTABLE = VEMTOOL_DATA_FROM_BIN;
-constexpr char SEARCH_PATH_SEPARATOR = ':';
-
-// The lookup's one system call: the running executable as the system knows
-// it; empty where there is no /proc (macOS, the BSDs).
-std::string system_executable_path() {
-  std::array<char, 4096> target{};
-  const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
-  return length > 0 ? std::string(target.data(), static_cast<std::size_t>(length)) : std::string();
-}
+constexpr char SEARCH_PATH_SEPARATOR = HOST_IS_WINDOWS ? ';' : ':';
 
 // The directory part of a host path with its final separator; empty when
 // the path has none.
@@ -40,9 +31,7 @@ std::string directory_of(const std::string& path) {
 
 // A directory is no data file: the read would fail later with a worse message.
 bool file_exists(const std::string& path) {
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  return !error && fs::exists(status) && !fs::is_directory(status);
+  return path_exists(path.c_str()) && !path_is_directory(path.c_str());
 }
 
 }  // namespace
@@ -69,7 +58,7 @@ std::string find_in_search_path(const char* program, const char* search_path) {
 }
 
 std::string executable_path(const char* program) {
-  std::string path = system_executable_path();
+  std::string path = executable_directory();  // the system's answer, where it has one
   if (!path.empty()) return path;
   path = host_separator(program) >= 0 ? std::string(program)
                                       : find_in_search_path(program, std::getenv("PATH"));

@@ -23,9 +23,10 @@ constexpr const char* UNPACK_ROUTINE_FILE = "unpckpsc.bin";
 // that path when it does not fit a path field.
 int find_data_file(const Context& ctx, const char* file_name, PathField& out);
 
-// Full path of the running executable, empty when it cannot be told: what
-// the system says, else `program` (argument 0) resolved, through the
-// directories of PATH when it has no directory part.
+// Where the running executable lies, empty when it cannot be told: the
+// directory the system names (with its final separator), else `program`
+// (argument 0) resolved, through the directories of PATH when it has no
+// directory part.
 std::string executable_path(const char* program);
 
 // The first regular, executable file named `program` in the directories of

@@ -1,3 +1,13 @@
-#include "cli/entry.h"
+#include <string>
+#include <vector>
 
-int main(int argc, char** argv) { return run_vemtool(argc, argv); }
+#include "cli/entry.h"
+#include "image/platform.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments = host_arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return run_vemtool(static_cast<int>(arguments.size()), pointers.data());
+}

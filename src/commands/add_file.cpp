@@ -133,7 +133,10 @@ int add_complex_file(Context& ctx) {
 namespace {
 
 int add_listed_files(Context& ctx) {
-  FileGuard list(std::fopen(ctx.source_path.data(), "rt"));
+  // Binary, so that every host reads the same lines: a line ends at LF (the
+  // CR of a CR LF goes with the trimmed white space), and a 0x1A byte, which
+  // Windows text mode takes for the end of the file, is part of its line.
+  FileGuard list(open_host_stream(ctx.source_path.data(), "rb"));
   if (!list || is_directory(list.get())) return report_error(ERR_OPEN_READ, ctx.source_path.data());
   std::array<char, PATH_FIELD_SIZE> line{};
   for (;;) {

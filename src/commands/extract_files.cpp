@@ -14,25 +14,6 @@ namespace {
 
 using NameBuffer = std::array<char, PATH_FIELD_SIZE>;
 
-// The plain host name NAME.T. A stored name is 8 bytes from the image: a '/'
-// in it would make the host name a path out of the target directory, so it
-// is written as its escape, as complex names do.
-void build_plain_host_name(const DirEntry& entry, NameBuffer& out) {
-  std::array<char, DISPLAY_NAME_SIZE> display{};
-  build_file_name(entry, display.data(), 0);
-  const std::size_t length = std::strlen(display.data());
-  std::size_t written = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    const bool in_name = i + 2 < length;  // the last two are the point and the type
-    if (in_name && display[i] == '/') {
-      written = static_cast<std::size_t>(escape_char('/', out.data() + written) - out.data());
-    } else {
-      out[written++] = display[i];
-    }
-  }
-  out[written] = '\0';
-}
-
 // Target directory and name, with a last character that no host file name
 // may end in replaced by "bin". Empty when the result does not fit a path.
 std::string host_path_for(const Context& ctx, const char* name) {
@@ -64,7 +45,7 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
     if (ctx.opt_cfn) {
       build_file_name(*node->entry, name.data(), 1);
     } else {
-      build_plain_host_name(*node->entry, name);
+      build_plain_host_name(*node->entry, name.data());
     }
     std::printf("Extracting file: %s\n", name.data());
     // Each file passes through the work buffer: no allocation per file.
@@ -83,7 +64,8 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
     }
     result = write_extracted(host_path.data(), ctx.work_buffer, get_u16(node->entry->length));
     if (result != 0) return result;
-    if (list != nullptr && std::fprintf(list, "./%s\n", name.data()) < 0) {
+    if (list != nullptr &&
+        std::fprintf(list, "%s%s%s", CURRENT_DIR_PREFIX, name.data(), HOST_LINE_END) < 0) {
       return report_error(ERR_WRITE, ctx.list_path.data());
     }
     ++count;
@@ -102,7 +84,7 @@ int extract_files(Context& ctx) {
   if (ctx.list_path[0] != '\0') {
     // Opening the list empties it: it must not be the image being read.
     if (!is_open_image(ctx, ctx.list_path.data()))
-      list.reset(std::fopen(ctx.list_path.data(), "wt"));
+      list.reset(open_host_stream(ctx.list_path.data(), "wb"));
     if (!list) return report_error(ERR_OPEN_WRITE, ctx.list_path.data());
     std::printf("List file: %s\n", ctx.list_path.data());
   }

@@ -424,6 +424,9 @@ int commit_whole_image(Context& ctx, const CommitPlan& plan) {
   if (result == 0 && plan.keep_previous) result = keep_previous_image(ctx);
   if (result == 0) {
     const StopSignalsHeld held;
+    // Where the old image must be closed first, a failed replace leaves it
+    // closed; the next opening of the image finds it again by name.
+    if (!HOST_REPLACES_OPEN_FILES) os_close(ctx.image);
     if (replace_file(fresh.c_str(), ctx.image_name)) {
       if (durable) os_sync_directory_of(ctx.image_name);
       os_close(ctx.image);
@@ -490,7 +493,7 @@ int recover_image(Context& ctx) {
   if (ctx.image_locked_exclusive && path_exists(journal_path.c_str())) {
     std::vector<std::uint8_t> journal;
     {
-      FileGuard file(std::fopen(journal_path.c_str(), "rb"));
+      FileGuard file(open_host_stream(journal_path.c_str(), "rb"));
       if (!file) return report_error(ERR_OPEN_READ, journal_path.c_str());
       std::array<std::uint8_t, 1 << 14> piece{};
       std::size_t n = 0;

@@ -57,7 +57,7 @@ bool is_open_image(const Context& ctx, const char* path) {
 
 bool open_buffered(
     BufferedFile& stream, const char* name, const char* mode, std::size_t buffer_size) {
-  stream.file.reset(std::fopen(name, mode));
+  stream.file.reset(open_host_stream(name, mode));
   if (!stream.file) return false;
   stream.buffer.resize(buffer_size);
   if (buffer_size == 0) return std::setvbuf(stream.file.get(), nullptr, _IONBF, 0) == 0;
@@ -143,7 +143,7 @@ int read_image_at(Context& ctx, void* buffer, long offset, int length) {
 }
 
 int read_host_file(const char* name, std::uint8_t* buffer, int max) {
-  FileGuard file(std::fopen(name, "rb"));
+  FileGuard file(open_host_stream(name, "rb"));
   // A directory opens for reading here, but is no file to read.
   if (!file || is_directory(file.get())) return report_error(ERR_OPEN_READ, name);
   const long size = measure_length(file.get());
@@ -166,7 +166,7 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
 int write_host_file(const char* name, const std::uint8_t* buffer, int length, WriteMode mode) {
   if (length <= 0) return 0;
   if (mode == WRITE_APPEND) {
-    FileGuard file(std::fopen(name, "ab"));
+    FileGuard file(open_host_stream(name, "ab"));
     if (!file) return report_error(ERR_OPEN_WRITE, name);
     if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), file.get()) !=
             static_cast<std::size_t>(length) ||

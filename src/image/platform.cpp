@@ -1,18 +1,343 @@
 #include "image/platform.h"
 
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+}
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include <atomic>
+
+namespace {
+
+// Every path the tool holds is UTF-8; Windows takes UTF-16. Bytes that are
+// no UTF-8 are read in the ANSI code page, as the narrow API would.
+std::wstring widen(const char* text) {
+  for (const UINT code_page : {static_cast<UINT>(CP_UTF8), static_cast<UINT>(CP_ACP)}) {
+    const DWORD flags = code_page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int length = MultiByteToWideChar(code_page, flags, text, -1, nullptr, 0);
+    if (length <= 0) continue;
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(code_page, flags, text, -1, wide.data(), length);
+    wide.pop_back();  // the terminator
+    return wide;
+  }
+  return std::wstring();
+}
+
+std::string narrow(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
+  utf8.pop_back();
+  return utf8;
+}
+
+HANDLE handle_of(const OsFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
+
+// Other runs may rename or delete a file this one holds open: the commit
+// puts a new image in place of the one it has open.
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+FileIdentity identity_of_handle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return {};
+  FileIdentity identity;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.known = true;
+  return identity;
+}
+
+DWORD attributes_of(const char* path) { return GetFileAttributesW(widen(path).c_str()); }
+
+std::string directory_part(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/\\");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+bool error_means_denied(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION || error == ERROR_WRITE_PROTECT;
+}
+
+// The lock covers one byte far beyond any image: Windows locks are
+// mandatory, so a lock on the data would also bar this run's own reads
+// through other handles.
+constexpr DWORD LOCK_OFFSET_HIGH = 0x40000000;
+
+std::atomic<bool> stop_held{false};
+std::atomic<bool> stop_asked{false};
+
+BOOL WINAPI hold_stop(DWORD event) {
+  if (!stop_held.load()) return FALSE;
+  stop_asked.store(true);
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // A closed console ends the process once this returns: let the change end first.
+  while (stop_held.load()) Sleep(10);
+  return FALSE;
+}
+
+}  // namespace
+
+std::vector<std::string> host_arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr || count != argc) {
+    if (wide != nullptr) LocalFree(wide);
+    return std::vector<std::string>(argv, argv + argc);
+  }
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(narrow(wide[i]));
+  LocalFree(wide);
+  // Names are printed as UTF-8 too; a console shows them right only so.
+  SetConsoleOutputCP(CP_UTF8);
+  return arguments;
+}
+
+std::FILE* open_host_stream(const char* path, const char* mode) {
+  return _wfopen(widen(path).c_str(), widen(mode).c_str());
+}
+
+FileIdentity identity_of_path(const char* path) {
+  // No access rights are asked: only the file's identity is read.
+  HANDLE handle = CreateFileW(widen(path).c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  const FileIdentity identity = identity_of_handle(handle);
+  CloseHandle(handle);
+  return identity;
+}
+
+FileIdentity identity_of_stream(std::FILE* file) {
+  if (file == nullptr) return {};
+  return identity_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
+}
+
+bool path_exists(const char* path) { return attributes_of(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool path_is_directory(const char* path) {
+  const DWORD attributes = attributes_of(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool stream_is_directory(std::FILE* file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string executable_directory() {
+  std::wstring path(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return "";
+  path.resize(length);
+  return directory_part(narrow(path.c_str()));
+}
+
+RemoveOutcome remove_file(const char* path) {
+  const std::wstring wide = widen(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return RemoveOutcome::missing;
+    return error_means_denied(error) ? RemoveOutcome::denied : RemoveOutcome::failed;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveOutcome::failed;
+  if (attributes & FILE_ATTRIBUTE_READONLY) return RemoveOutcome::denied;
+  if (DeleteFileW(wide.c_str())) return RemoveOutcome::removed;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return RemoveOutcome::missing;
+  return error_means_denied(error) ? RemoveOutcome::denied : RemoveOutcome::failed;
+}
+
+bool removal_refused(const char* path) {
+  const DWORD attributes = attributes_of(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+bool replace_file(const char* source, const char* target) {
+  return MoveFileExW(widen(source).c_str(), widen(target).c_str(),
+             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool link_file(const char* existing, const char* name) {
+  return CreateHardLinkW(widen(name).c_str(), widen(existing).c_str(), nullptr) != 0;
+}
+
+bool make_unique_file(const std::string& directory, const char* prefix, std::string& path) {
+  constexpr const char* LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t seed = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = directory + prefix;
+    for (int i = 0; i < 6; ++i) {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      candidate += LETTERS[(seed >> 33) % 36];
+    }
+    HANDLE handle = CreateFileW(widen(candidate.c_str()).c_str(), GENERIC_WRITE, 0, nullptr,
+        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      CloseHandle(handle);
+      path = candidate;
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
+std::string temporary_directory() {
+  std::array<wchar_t, MAX_PATH + 2> buffer{};
+  const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length == 0 || length >= buffer.size()) return ".\\";
+  return narrow(buffer.data());
+}
+
+// Windows files carry no owner or mode bits that the tool could keep.
+FileMode mode_of(const char*) { return {}; }
+
+bool os_open(OsFile& file, const char* path, OpenMode mode) {
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD disposition = OPEN_EXISTING;
+  switch (mode) {
+    case OpenMode::read_only:
+      access = GENERIC_READ;
+      break;
+    case OpenMode::read_write:
+      break;
+    case OpenMode::create_read_write:
+      disposition = OPEN_ALWAYS;
+      break;
+    case OpenMode::create_new_truncated:
+      disposition = CREATE_ALWAYS;
+      break;
+  }
+  HANDLE handle = CreateFileW(
+      widen(path).c_str(), access, SHARE_ALL, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  file.handle = handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
+  return handle != INVALID_HANDLE_VALUE;
+}
+
+void os_close(OsFile& file) {
+  if (os_is_open(file)) CloseHandle(handle_of(file));
+  file.handle = -1;
+}
+
+bool os_is_open(const OsFile& file) { return file.handle != -1; }
+
+long os_read_at(const OsFile& file, void* buffer, long length, long offset) {
+  long done = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (done < length) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    DWORD got = 0;
+    if (!ReadFile(handle_of(file), bytes + done, static_cast<DWORD>(length - done), &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (got == 0) break;
+    done += static_cast<long>(got);
+  }
+  return done;
+}
+
+long os_write_at(const OsFile& file, const void* buffer, long length, long offset) {
+  long done = 0;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (done < length) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    DWORD put = 0;
+    if (!WriteFile(handle_of(file), bytes + done, static_cast<DWORD>(length - done), &put, &at) ||
+        put == 0) {
+      return -1;
+    }
+    done += static_cast<long>(put);
+  }
+  return done;
+}
+
+long os_size(const OsFile& file) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle_of(file), &size) || size.QuadPart > 0x7FFFFFFF) return -1;
+  return static_cast<long>(size.QuadPart);
+}
+
+bool os_truncate(const OsFile& file, long length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = length;
+  return SetFileInformationByHandle(handle_of(file), FileEndOfFileInfo, &end, sizeof(end)) != 0;
+}
+
+bool os_sync(const OsFile& file) { return FlushFileBuffers(handle_of(file)) != 0; }
+
+// Names are made durable by MOVEFILE_WRITE_THROUGH; directories cannot be flushed here.
+void os_sync_directory_of(const char*) {}
+
+FileIdentity os_identity(const OsFile& file) { return identity_of_handle(handle_of(file)); }
+
+void os_apply_mode(const OsFile&, const FileMode&) {}
+
+LockOutcome os_lock(const OsFile& file, bool exclusive, int wait_ms) {
+  // A lock is not converted in place on Windows: drop a shared one first.
+  OVERLAPPED region{};
+  region.OffsetHigh = LOCK_OFFSET_HIGH;
+  UnlockFileEx(handle_of(file), 0, 1, 0, &region);
+  const DWORD flags = (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    region = OVERLAPPED{};
+    region.OffsetHigh = LOCK_OFFSET_HIGH;
+    if (LockFileEx(handle_of(file), flags, 0, 1, 0, &region)) return LockOutcome::locked;
+    const DWORD error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) return LockOutcome::failed;
+    if (std::chrono::steady_clock::now() >= deadline) return LockOutcome::busy;
+    std::this_thread::sleep_for(pause);
+    if (pause < std::chrono::milliseconds(20)) pause *= 2;
+  }
+}
+
+StopSignalsHeld::StopSignalsHeld() : saved_{} {
+  saved_[0] = stop_held.exchange(true) ? 1 : 0;
+  if (saved_[0] == 0) SetConsoleCtrlHandler(hold_stop, TRUE);
+}
+
+StopSignalsHeld::~StopSignalsHeld() {
+  if (saved_[0] != 0) return;  // an outer guard still holds
+  stop_held.store(false);
+  SetConsoleCtrlHandler(hold_stop, FALSE);
+  if (stop_asked.exchange(false)) ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+#else
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
-#include <thread>
 
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
@@ -41,9 +366,11 @@ std::string directory_part(const std::string& path) {
 
 }  // namespace
 
-bool same_identity(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+std::vector<std::string> host_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
 }
+
+std::FILE* open_host_stream(const char* path, const char* mode) { return std::fopen(path, mode); }
 
 FileIdentity identity_of_path(const char* path) {
   struct stat status {};
@@ -258,3 +585,5 @@ StopSignalsHeld::StopSignalsHeld() : saved_{} {
 StopSignalsHeld::~StopSignalsHeld() {
   sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
 }
+
+#endif  // _WIN32

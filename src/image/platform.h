@@ -7,6 +7,28 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+constexpr bool HOST_IS_WINDOWS = true;
+// The current-directory prefix this host uses where a path has no directory.
+constexpr const char* CURRENT_DIR_PREFIX = ".\\";
+// Line end of the text files the tool writes.
+constexpr const char* HOST_LINE_END = "\r\n";
+#else
+constexpr bool HOST_IS_WINDOWS = false;
+constexpr const char* CURRENT_DIR_PREFIX = "./";
+constexpr const char* HOST_LINE_END = "\n";
+#endif
+
+// The command line as UTF-8 strings. Windows hands a program its arguments
+// in the ANSI code page, which loses characters; there they are taken from
+// the wide command line instead.
+std::vector<std::string> host_arguments(int argc, char** argv);
+
+// std::fopen for a UTF-8 path (Windows opens it through the wide-character
+// API, so names outside the ANSI code page work).
+std::FILE* open_host_stream(const char* path, const char* mode);
 
 // Which file a path or an open file is, independent of its name. Two known
 // identities are equal exactly when they are the same file.
@@ -24,7 +46,7 @@ bool path_is_directory(const char* path);
 bool stream_is_directory(std::FILE* file);
 
 // Directory of the running executable with its final separator; empty when
-// the host cannot tell.
+// the host cannot tell (some BSDs without /proc).
 std::string executable_directory();
 
 enum class RemoveOutcome { removed, missing, denied, failed };
@@ -38,6 +60,8 @@ bool removal_refused(const char* path);
 
 // Replaces `target` by `source` in one step; false when the host refuses.
 bool replace_file(const char* source, const char* target);
+// Windows refuses to replace a file that is open, even by the replacing process.
+constexpr bool HOST_REPLACES_OPEN_FILES = !HOST_IS_WINDOWS;
 
 // Gives the file `existing` the second name `name`; false where the host or
 // the file system has no such names.
@@ -61,7 +85,7 @@ FileMode mode_of(const char* path);
 
 // An open file addressed by byte offset, without stream buffering.
 struct OsFile {
-  std::intptr_t handle = -1;
+  std::intptr_t handle = -1;  // a descriptor, or a Windows HANDLE
 };
 enum class OpenMode { read_only, read_write, create_read_write, create_new_truncated };
 bool os_open(OsFile& file, const char* path, OpenMode mode);

@@ -1,22 +1,21 @@
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "cli/data_files.h"
 #include "cli/errors.h"
 #include "commands/commands.h"
 #include "image/file_io.h"
+#include "image/platform.h"
 #include "loader/loader.h"
 #include "loader/loader_layout.h"
 #include "names/name81.h"
 
 namespace {
 
-constexpr const char* TEMPORARY_PATTERN = "vemldrXXXXXX";
+constexpr const char* TEMPORARY_PREFIX = "vemldr";
+constexpr const char* TEMPORARY_PATTERN = "vemldrXXXXXX";  // as shown when none can be made
 
 void put_name(std::uint8_t* type_byte, const NameSlot& slot) {
   type_byte[0] = static_cast<std::uint8_t>(slot.padded[8]);
@@ -36,12 +35,11 @@ void patch_template(Context& ctx) {
 // Creates a fresh temporary file in `directory` (empty: the current one);
 // false when that directory does not take it.
 bool make_temporary_in(const std::string& directory, PathField& path) {
-  const std::string pattern = directory + TEMPORARY_PATTERN;
-  if (!copy_path(path, pattern.c_str())) return false;
-  const int fd = ::mkstemp(path.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  std::string made;
+  if (!make_unique_file(directory, TEMPORARY_PREFIX, made)) return false;
+  if (copy_path(path, made.c_str())) return true;
+  remove_file(made.c_str());
+  return false;
 }
 
 // Beside the template when that directory is writable, else in the system's
@@ -50,12 +48,7 @@ bool make_temporary(const PathField& template_path, PathField& path) {
   const int separator = host_separator(template_path.data());
   const std::string directory(template_path.data(), static_cast<std::size_t>(separator + 1));
   if (make_temporary_in(directory, path)) return true;
-  std::error_code error;
-  const std::filesystem::path system_temp = std::filesystem::temp_directory_path(error);
-  if (error) return false;
-  std::string fallback = system_temp.string();
-  if (fallback.empty() || fallback.back() != '/') fallback += '/';
-  return make_temporary_in(fallback, path);
+  return make_temporary_in(temporary_directory(), path);
 }
 
 }  // namespace
@@ -96,6 +89,6 @@ int make_loader(Context& ctx) {
     ctx.cmd_fa = 1;
     result = add_file(ctx);
   }
-  std::remove(temporary.data());
+  remove_file(temporary.data());
   return result;
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "cli/errors.h"
 #include "cli/numbers.h"
@@ -11,6 +12,32 @@
 namespace {
 
 constexpr std::size_t WORK_COPY_SIZE = 256;
+
+char* write_escape(unsigned char byte, char* out) {
+  constexpr const char* HEX_DIGITS = "0123456789ABCDEF";
+  *out++ = '#';
+  *out++ = HEX_DIGITS[byte >> 4];
+  *out++ = HEX_DIGITS[byte & 0x0F];
+  return out;
+}
+
+// Control characters would break a list line or a terminal; Windows refuses them in names.
+bool is_control(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
+// Windows opens a device for these names, whatever extension follows.
+bool is_device_name(const char* name, std::size_t length) {
+  while (length > 0 && name[length - 1] == ' ') --length;  // "NUL " is NUL there too
+  std::array<char, 5> upper{};
+  if (length < 3 || length > 4) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = name[i];
+    upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  const std::string_view base(upper.data(), length);
+  if (length == 3) return base == "CON" || base == "PRN" || base == "AUX" || base == "NUL";
+  return (base.substr(0, 3) == "COM" || base.substr(0, 3) == "LPT") && base[3] >= '1' &&
+         base[3] <= '9';
+}
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -88,17 +115,15 @@ bool is_special_char(int c, bool with_separators) {
   }
 }
 
-char* escape_char(int c, char* out) {
-  if (!is_special_char(c, true)) {
+char* escape_char(int c, char* out, NameRules rules) {
+  const auto byte = static_cast<unsigned char>(c);
+  const bool escaped = is_special_char(c, true) ||
+                       (rules == NameRules::windows && (is_control(byte) || byte >= 0x80));
+  if (!escaped) {
     *out++ = static_cast<char>(c);
     return out;
   }
-  constexpr const char* HEX_DIGITS = "0123456789ABCDEF";
-  const auto byte = static_cast<unsigned char>(c);
-  *out++ = '#';
-  *out++ = HEX_DIGITS[byte >> 4];
-  *out++ = HEX_DIGITS[byte & 0x0F];
-  return out;
+  return write_escape(byte, out);
 }
 
 bool decode_field(char* out, std::size_t max, const char* text) {
@@ -156,7 +181,7 @@ DisplayName display_name(const std::uint8_t* name, std::uint8_t type) {
   return display;
 }
 
-void build_file_name(const DirEntry& entry, char* out, int form) {
+void build_file_name(const DirEntry& entry, char* out, int form, NameRules rules) {
   DisplayName display = display_name(entry.name.data(), entry.type);
   if (entry.type == ' ') display[std::strlen(display.data()) - 2] = '\0';
   if (form != COMPLEX_FORM) {
@@ -164,19 +189,48 @@ void build_file_name(const DirEntry& entry, char* out, int form) {
     return;
   }
   char* p = out;
-  for (const char* c = display.data(); *c != '\0' && *c != '.'; ++c) p = escape_char(*c, p);
+  for (const char* c = display.data(); *c != '\0' && *c != '.'; ++c) p = escape_char(*c, p, rules);
   *p++ = '_';
   if (entry.long_name[0] != ' ') {
     std::array<char, sizeof(entry.long_name) + 1> long_name{};
     std::memcpy(long_name.data(), entry.long_name.data(), entry.long_name.size());
     trim(long_name.data());
-    for (const char* c = long_name.data(); *c != '\0'; ++c) p = escape_char(*c, p);
+    for (const char* c = long_name.data(); *c != '\0'; ++c) p = escape_char(*c, p, rules);
   }
   // "_65535_255." is the longest form: 11 characters and the terminator.
   std::array<char, 16> numbers{};
   std::snprintf(numbers.data(), numbers.size(), "_%d_%d.", get_u16(entry.start_address),
       static_cast<int>(entry.attributes));
   for (const char* c = numbers.data(); *c != '\0'; ++c) *p++ = *c;
-  p = escape_char(entry.type, p);
+  // Windows drops a final point from a name: the type '.' is kept as its escape.
+  const bool final_point = rules == NameRules::windows && entry.type == '.';
+  p = final_point ? write_escape(entry.type, p) : escape_char(entry.type, p, rules);
+  *p = '\0';
+}
+
+void build_plain_host_name(const DirEntry& entry, char* out, NameRules rules) {
+  std::array<char, DISPLAY_NAME_SIZE> display{};
+  build_file_name(entry, display.data(), DISPLAY_FORM);
+  const std::size_t length = std::strlen(display.data());
+  const std::size_t name_length = entry.type != ' ' ? length - 2 : length;
+  const bool windows = rules == NameRules::windows;
+  const char* point = std::strchr(display.data(), '.');
+  const std::size_t base_length =
+      point != nullptr ? static_cast<std::size_t>(point - display.data()) : length;
+  char* p = out;
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(display[i]);
+    const bool in_name = i < name_length;
+    const bool last = i + 1 == length;
+    const bool escaped = is_control(c) || (in_name && c == '/') ||
+                         (windows && (c >= 0x80 || (in_name && is_special_char(c, false)) ||
+                                         (last && (c == '.' || c == ' ')) ||
+                                         (i == 0 && is_device_name(display.data(), base_length))));
+    if (escaped) {
+      p = write_escape(c, p);
+    } else {
+      *p++ = static_cast<char>(c);
+    }
+  }
   *p = '\0';
 }

@@ -8,6 +8,12 @@
 
 #include "cli/modes.h"
 #include "image/image_format.h"
+#include "image/platform.h"
+
+// Which host's file-name rules a built host name keeps. Windows reserves
+// more characters, device names and a trailing point or blank.
+enum class NameRules { posix, windows };
+constexpr NameRules HOST_NAME_RULES = HOST_IS_WINDOWS ? NameRules::windows : NameRules::posix;
 
 constexpr std::size_t COMPLEX_NAME_SIZE = 88;  // longest built name and terminator
 constexpr std::size_t DISPLAY_NAME_SIZE = 11;  // 8 name characters, point, type, terminator
@@ -24,18 +30,25 @@ DisplayName display_name(const std::uint8_t* name, std::uint8_t type);
 int parse_complex_name(DirEntry& entry, const char* text);
 
 // Writes the display name of `entry` (NAME.T, or NAME for a blank type) into
-// `out`, or, for COMPLEX_FORM, its complex file name. `form` is a NameForm;
-// `out` must hold COMPLEX_NAME_SIZE bytes for COMPLEX_FORM and
-// DISPLAY_NAME_SIZE bytes otherwise.
-void build_file_name(const DirEntry& entry, char* out, int form);
+// `out`, or, for COMPLEX_FORM, its complex file name, which every host under
+// `rules` can hold. `form` is a NameForm; `out` must hold COMPLEX_NAME_SIZE
+// bytes for COMPLEX_FORM and DISPLAY_NAME_SIZE bytes otherwise.
+void build_file_name(const DirEntry& entry, char* out, int form, NameRules rules = HOST_NAME_RULES);
+
+// The host file name of a plain extraction: the display name with #HH in
+// place of what would leave the target directory or that the host cannot
+// hold (a type character of that kind is left to the caller's "bin" rule).
+// `out` must hold COMPLEX_NAME_SIZE bytes.
+void build_plain_host_name(const DirEntry& entry, char* out, NameRules rules = HOST_NAME_RULES);
 
 // Characters a host file name cannot carry (and, with separators, those that
 // separate the fields of a complex name).
 bool is_special_char(int c, bool with_separators);
 
-// Writes `c` at `out`, escaped as #HH when it is special (with separators);
-// returns the position after it.
-char* escape_char(int c, char* out);
+// Writes `c` at `out`, escaped as #HH when it is special (with separators),
+// or under Windows rules a control character or a byte beyond ASCII (no
+// UTF-8 on its own); returns the position after it.
+char* escape_char(int c, char* out, NameRules rules = HOST_NAME_RULES);
 
 // Decodes #HH escapes of `text` into `out` (at most `max` characters, then a
 // terminator). False on a bad escape or when text is left over.

@@ -15,7 +15,11 @@ bool copy_path(PathField& dest, const char* text) {
 
 int host_separator(const char* path) {
   const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) slash = std::strrchr(path, '\\');
+  const char* backslash = std::strrchr(path, '\\');
+  // Windows takes both in one path (a\\b/c), so the last of either ends its directory.
+  if (slash == nullptr || (HOST_IS_WINDOWS && backslash != nullptr && backslash > slash)) {
+    slash = backslash;
+  }
   return slash == nullptr ? -1 : static_cast<int>(slash - path);
 }
 

@@ -6,12 +6,14 @@
 
 #include "cli/context.h"
 #include "cli/modes.h"
+#include "image/platform.h"
 
-// The current-directory prefix this host uses where a path has no directory.
-constexpr const char* CURRENT_DIR_PREFIX = "./";
+// CURRENT_DIR_PREFIX, this host's current-directory prefix, is the
+// platform layer's.
 
 // Position of the directory separator of a host path: the last '/', or the
-// last '\' when there is none; -1 when neither occurs.
+// last '\' when there is none (on Windows the last of either); -1 when
+// neither occurs.
 int host_separator(const char* path);
 
 // Copies `text` into a path field; false (nothing copied) when it is too long.

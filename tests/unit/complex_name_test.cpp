@@ -46,7 +46,8 @@ TEST_P(ComplexName, ReadsWritesOrRefuses) {
   }
   if (c.way == PARSE) return;
   char text[256];
-  build_file_name(c.entry, text, (c.way & BUILD) != 0 ? COMPLEX_FORM : DISPLAY_FORM);
+  build_file_name(
+      c.entry, text, (c.way & BUILD) != 0 ? COMPLEX_FORM : DISPLAY_FORM, NameRules::posix);
   EXPECT_STREQ(text, c.text);
   EXPECT_LT(std::strlen(text), c.way == DISPLAY ? DISPLAY_NAME_SIZE : COMPLEX_NAME_SIZE);
 }
@@ -84,4 +85,51 @@ TEST(Trim, StripsSurroundingWhiteSpaceInPlace) {
   EXPECT_EQ(trim(text.data()), text.data());
   EXPECT_STREQ(text.c_str(), "a b");
   EXPECT_STREQ(trim(blank.data()), "");
+}
+
+// Host names of extracted files: what each host's rules escape, and what they keep.
+struct HostNameCase {
+  const char* id;
+  DirEntry entry;
+  const char *plain_posix, *plain_windows;
+};
+void PrintTo(const HostNameCase& c, std::ostream* out) { *out << c.id; }
+class PlainHostName : public ::testing::TestWithParam<HostNameCase> {};
+
+TEST_P(PlainHostName, EscapesWhatTheHostCannotHold) {
+  const HostNameCase& c = GetParam();
+  char text[COMPLEX_NAME_SIZE];
+  build_plain_host_name(c.entry, text, NameRules::posix);
+  EXPECT_STREQ(text, c.plain_posix);
+  build_plain_host_name(c.entry, text, NameRules::windows);
+  EXPECT_STREQ(text, c.plain_windows);
+}
+
+const HostNameCase HOST_NAME_CASES[] = {
+    {"SlashInName", entry_of("A/B", "", 0, 0, 'B'), "A#2FB.B", "A#2FB.B"},
+    {"BackslashesClimbOnWindows", entry_of("..\\..\\XY", "", 0, 0, 'B'), "..\\..\\XY.B",
+        "..#5C..#5CXY.B"},
+    {"ReservedCharacters", entry_of("<>:\"|?*\\", "", 0, 0, 'B'), "<>:\"|?*\\.B",
+        "#3C#3E#3A#22#7C#3F#2A#5C.B"},
+    {"ControlCharacters",
+        entry_of("A\x01"
+                 "B",
+            "", 0, 0, '\n'),
+        "A#01B.#0A", "A#01B.#0A"},
+    {"HighBytes", entry_of("A\xE9", "", 0, 0, 'B'), "A\xE9.B", "A#E9.B"},
+    {"DeviceNameLowerCaseNoType", entry_of("con", "", 0, 0, ' '), "con", "#63on"},
+    {"NumberedDeviceBeforeInnerPoint", entry_of("COM1.X", "", 0, 0, 'B'), "COM1.X.B", "#43OM1.X.B"},
+    {"LongerThanDevice", entry_of("NULL", "", 0, 0, 'B'), "NULL.B", "NULL.B"},
+    {"PointType", entry_of("AB", "", 0, 0, '.'), "AB..", "AB.#2E"}};
+INSTANTIATE_TEST_SUITE_P(Entries, PlainHostName, ::testing::ValuesIn(HOST_NAME_CASES),
+    [](const auto& info) { return std::string(info.param.id); });
+
+TEST(ComplexNameOnWindows, EscapesControlHighBytesAndFinalPointAndReadsBack) {
+  const DirEntry entry = entry_of("A\x01\xE9", "x\x7F", 0, 0, '.');
+  char text[COMPLEX_NAME_SIZE];
+  build_file_name(entry, text, COMPLEX_FORM, NameRules::windows);
+  EXPECT_STREQ(text, "A#01#E9_x#7F_0_0.#2E");
+  DirEntry parsed{};
+  ASSERT_EQ(parse_complex_name(parsed, text), 0);
+  EXPECT_EQ(0, std::memcmp(&parsed, &entry, sizeof entry));
 }

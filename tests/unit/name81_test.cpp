@@ -17,6 +17,7 @@ struct NameCase {
   int code;
   std::string slot = "";
   int whole = NAME;
+  const char* windows_slot = nullptr;  // replaces `slot` on Windows
 };
 void PrintTo(const NameCase& c, std::ostream* out) {
   *out << c.id;
@@ -31,9 +32,12 @@ TEST_P(ParseName, FillsSlotOrRefuses) {
                                   static_cast<PathKept>(c.whole), DERIVE_NAME),
       c.code);
   if (c.code != 0) return;
+  // "./" in `slot` stands for the host's current-directory prefix.
+  std::string slot = HOST_IS_WINDOWS && c.windows_slot != nullptr ? c.windows_slot : c.slot;
+  if (slot.rfind("./", 0) == 0) slot.replace(0, 2, CURRENT_DIR_PREFIX);
   EXPECT_EQ(std::string(ctx.source_path.data()) + '|' + ctx.name.display.data() + '|' +
                 ctx.name.padded.data(),
-      c.slot);
+      slot);
 }
 
 const std::string LONGEST = "d/" + std::string(249, 'a') + ".bin",
@@ -53,7 +57,8 @@ const NameCase NAME_CASES[] = {{"ExactName", "zeta.b", EXACT, 0, "|ZETA.B|ZETA  
     {"ExactWithSpaceType", "ab. ", EXACT, INVALID},
     {"PathNameCutTypeFromFirstPoint", "longfilename.x.txt", EXACT, 0,
         "./longfilename.x.txt|LONGFILE.X|LONGFILEX", 1},
-    {"PathSplitsAtLastSlash", "a/b\\c.bin", EXACT, 0, "a/b\\c.bin|B\\C.B|B\\C     B", 1},
+    {"PathSplitsAtLastSlash", "a/b\\c.bin", EXACT, 0, "a/b\\c.bin|B\\C.B|B\\C     B", 1,
+        "a/b\\c.bin|C.B|C       B"},
     {"PathMaskCutDirectoryOnly", "out\\abcdefghij", MASK, 0, "out\\|ABCDEFGH|ABCDEFGH ", 0},
     {"PathMaskWithoutDirectory", "g*", MASK, 0, "./|G???????|G??????? ", 0},
     {"LongestPath", LONGEST.c_str(), EXACT, 0, LONGEST + "|AAAAAAAA.B|AAAAAAAAB", 1},
