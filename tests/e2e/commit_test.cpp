@@ -166,6 +166,7 @@ TEST_P(CommitTest, KilledAnywhereLeavesTheOldOrTheNewImage) {
     }
   }
   EXPECT_GT(kills, 0);
+  RecordProperty("kill_points", kills);
 }
 
 // A failed write or sync fails the command with its message, and the image
@@ -176,6 +177,7 @@ TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
   const Bytes old = shaped_image(Shape::made_elsewhere);
   Bytes fresh;
   ASSERT_EQ(reference_run(Shape::made_elsewhere, fresh).status, 0);
+  int failures = 0;
   for (const char* fault : {"pwrite64:error=EIO", "pwrite64:error=ENOSPC", "fsync:error=EIO"}) {
     for (int n = 1; n < MAX_INJECTIONS; ++n) {
       SCOPED_TRACE(std::string(fault) + " #" + std::to_string(n));
@@ -188,11 +190,13 @@ TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
         expect_bytes(read_file("img.vem"), fresh);
         break;
       }
+      ++failures;
       ASSERT_EQ(result.status, 14);
       EXPECT_EQ(result.err.rfind("Can't write to the file '", 0), 0u) << result.err;
       expect_bytes(read_file("img.vem"), old);
     }
   }
+  RecordProperty("failure_points", failures);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CommitTest, ::testing::ValuesIn(writing_commands()),
