@@ -32,9 +32,8 @@ void remove_tree(const std::string& path) {
 }
 
 std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path, std::ios::binary).rdbuf();
   return out.str();
 }
 
@@ -54,10 +53,7 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   const std::string in_path = scratch_ + "/stdin";
   const std::string out_path = scratch_ + "/stdout";
   const std::string err_path = scratch_ + "/stderr";
-  {
-    std::ofstream in(in_path, std::ios::binary | std::ios::trunc);
-    in << options.input;
-  }
+  std::ofstream(in_path, std::ios::binary | std::ios::trunc) << options.input;
   ::chmod(in_path.c_str(), 0666);
   const std::string binary = !options.binary.empty() ? options.binary
                              : options.reference     ? VEMTOOL_REFERENCE_BINARY
@@ -104,24 +100,18 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
       if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
         ::_exit(127);
     }
-    if (!options.wrapper.empty()) {
-      ::execvp(argv[0], argv.data());
-    }
+    if (!options.wrapper.empty()) ::execvp(argv[0], argv.data());
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
   int wait_status = 0;
   ::waitpid(child, &wait_status, 0);
-  RunResult result;
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  result.out = options.stdout_path.empty() ? slurp(out_path) : "";
-  result.err = slurp(err_path);
-  return result;
+  return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
+      options.stdout_path.empty() ? slurp(out_path) : "", slurp(err_path)};
 }
 
 void E2eTest::write_file(const std::string& name, const Bytes& bytes) {
-  std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path(name), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 Bytes E2eTest::read_file(const std::string& name) const { return slurp(path(name)); }
