@@ -72,9 +72,7 @@ struct UsageCase {
 PARAM_FIXTURE(UsageTest, E2eTest, UsageCase);
 
 TEST_P(UsageTest, StopsTwiceForEnter) {
-  RunOptions options;
-  options.input = GetParam().input;
-  expect_run(run(GetParam().args, options), USAGE, "", 0);
+  expect_run(run(GetParam().args, with_input(GetParam().input)), USAGE, "", 0);
   EXPECT_TRUE(list_dir().empty());
 }
 
