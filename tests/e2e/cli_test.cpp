@@ -69,13 +69,10 @@ struct UsageCase {
   Args args;
   std::string input;
 };
-void PrintTo(const UsageCase& c, std::ostream* out) { *out << c.name; }
-class UsageTest : public E2eTest, public ::testing::WithParamInterface<UsageCase> {};
+PARAM_FIXTURE(UsageTest, E2eTest, UsageCase);
 
 TEST_P(UsageTest, StopsTwiceForEnter) {
-  RunOptions options;
-  options.input = GetParam().input;
-  expect_run(run(GetParam().args, options), USAGE, "", 0);
+  expect_run(run(GetParam().args, with_input(GetParam().input)), USAGE, "", 0);
   EXPECT_TRUE(list_dir().empty());
 }
 
@@ -91,8 +88,7 @@ struct LineCase {
   std::string message;
   int status;
 };
-void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
-class CommandLineTest : public E2eTest, public ::testing::WithParamInterface<LineCase> {};
+PARAM_FIXTURE(CommandLineTest, E2eTest, LineCase);
 
 TEST_P(CommandLineTest, IsCheckedBeforeAnyFileIsOpened) {
   const LineCase& c = GetParam();
@@ -139,8 +135,7 @@ struct BooterCase {
   const char* name;
   std::string argv0, booter;
 };
-void PrintTo(const BooterCase& c, std::ostream* out) { *out << c.name; }
-class DefaultBooterTest : public E2eTest, public ::testing::WithParamInterface<BooterCase> {};
+PARAM_FIXTURE(DefaultBooterTest, E2eTest, BooterCase);
 
 TEST_P(DefaultBooterTest, LiesBesideTheProgram) {
   const BooterCase& c = GetParam();

@@ -32,9 +32,8 @@ void remove_tree(const std::string& path) {
 }
 
 std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path, std::ios::binary).rdbuf();
   return out.str();
 }
 
@@ -54,10 +53,7 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   const std::string in_path = scratch_ + "/stdin";
   const std::string out_path = scratch_ + "/stdout";
   const std::string err_path = scratch_ + "/stderr";
-  {
-    std::ofstream in(in_path, std::ios::binary | std::ios::trunc);
-    in << options.input;
-  }
+  std::ofstream(in_path, std::ios::binary | std::ios::trunc) << options.input;
   ::chmod(in_path.c_str(), 0666);
   const std::string binary = !options.binary.empty() ? options.binary
                              : options.reference     ? VEMTOOL_REFERENCE_BINARY
@@ -104,24 +100,18 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
       if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
         ::_exit(127);
     }
-    if (!options.wrapper.empty()) {
-      ::execvp(argv[0], argv.data());
-    }
+    if (!options.wrapper.empty()) ::execvp(argv[0], argv.data());
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
   int wait_status = 0;
   ::waitpid(child, &wait_status, 0);
-  RunResult result;
-  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  result.out = options.stdout_path.empty() ? slurp(out_path) : "";
-  result.err = slurp(err_path);
-  return result;
+  return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
+      options.stdout_path.empty() ? slurp(out_path) : "", slurp(err_path)};
 }
 
 void E2eTest::write_file(const std::string& name, const Bytes& bytes) {
-  std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path(name), std::ios::binary | std::ios::trunc) << bytes;
 }
 
 Bytes E2eTest::read_file(const std::string& name) const { return slurp(path(name)); }
@@ -132,7 +122,7 @@ bool E2eTest::exists(const std::string& name) const {
 
 void E2eTest::make_dir(const std::string& name) {
   ::mkdir(path(name).c_str(), 0777);
-  ::chmod(path(name).c_str(), 0777);
+  ::chmod(path(name).c_str(), 0777);  // past the umask
 }
 
 void E2eTest::copy_binary(const std::string& name) {
@@ -166,35 +156,12 @@ void E2eTest::create_image(const std::string& image, int size_kb, int dir_items,
   ASSERT_EQ(result.status, 0) << result.err;
 }
 
-RunOptions unprivileged() {
-  RunOptions options;
-  options.unprivileged = true;
-  return options;
-}
-
-RunOptions size_limited(long bytes) {
-  RunOptions options;
-  options.file_size_limit = bytes;
-  return options;
-}
-
-RunOptions with_input(const std::string& input) {
-  RunOptions options;
-  options.input = input;
-  return options;
-}
-
-RunOptions invoked_as(const std::string& argv0) {
-  RunOptions options;
-  options.argv0 = argv0;
-  return options;
-}
-
-RunOptions output_to(const std::string& path) {
-  RunOptions options;
-  options.stdout_path = path;
-  return options;
-}
+// Positional, in the order RunOptions declares its fields.
+RunOptions unprivileged() { return {"", true}; }
+RunOptions size_limited(long bytes) { return {"", false, bytes}; }
+RunOptions with_input(const std::string& input) { return {input}; }
+RunOptions invoked_as(const std::string& argv0) { return {"", false, -1, argv0}; }
+RunOptions output_to(const std::string& path) { return {"", false, -1, "", path}; }
 
 void expect_run(
     const RunResult& result, const std::string& out, const std::string& err, int status) {
@@ -213,10 +180,7 @@ Bytes make_booter(int size) {
   Bytes bytes(static_cast<std::size_t>(size), '\0');
   for (int i = 0; i < size; ++i)
     bytes[static_cast<std::size_t>(i)] = static_cast<char>(0x40 + i % 61);
-  const unsigned char header[10] = {0xCD, 0x00, 0x8C, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC3};
-  for (int i = 0; i < 10 && i < size; ++i)
-    bytes[static_cast<std::size_t>(i)] = static_cast<char>(header[i]);
-  return bytes;
+  return bytes.replace(0, 10, Bytes("\xCD\x00\x8C\x10\0\0\0\0\0\xC3", 10).substr(0, bytes.size()));
 }
 
 Bytes pattern_bytes(int size, int seed) {
@@ -231,18 +195,10 @@ Bytes pattern_bytes(int size, int seed) {
 
 Bytes raw_entry(char type, const std::string& name, int first_sector, int start, int length,
     int attributes, const std::string& long_name) {
-  Bytes entry(32, ' ');
-  entry[0] = type;
-  for (std::size_t i = 0; i < 8 && i < name.size(); ++i) entry[1 + i] = name[i];
-  entry[9] = static_cast<char>(first_sector & 0xFF);
-  entry[10] = static_cast<char>(first_sector >> 8);
-  entry[11] = static_cast<char>(start & 0xFF);
-  entry[12] = static_cast<char>(start >> 8);
-  entry[13] = static_cast<char>(length & 0xFF);
-  entry[14] = static_cast<char>(length >> 8);
-  entry[15] = static_cast<char>(attributes);
-  for (std::size_t i = 0; i < 16 && i < long_name.size(); ++i) entry[16 + i] = long_name[i];
-  return entry;
+  Bytes entry = type + (name + Bytes(8, ' ')).substr(0, 8);
+  for (const int value : {first_sector, start, length})
+    entry += {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
+  return entry + static_cast<char>(attributes) + (long_name + Bytes(16, ' ')).substr(0, 16);
 }
 
 Bytes build_raw_image(const RawImage& image) {
@@ -269,40 +225,32 @@ std::uint16_t u16_at(const Bytes& bytes, std::size_t offset) {
                                     (static_cast<unsigned char>(bytes[offset + 1]) << 8));
 }
 
-namespace {
-
-std::string hex_byte(const Bytes& bytes, std::size_t offset) {
-  if (offset >= bytes.size()) return "none";
-  constexpr const char* DIGITS = "0123456789ABCDEF";
-  const auto byte = static_cast<unsigned char>(bytes[offset]);
-  return std::string("0x") + DIGITS[byte >> 4] + DIGITS[byte & 0x0F];
-}
-
-// Where `offset` lies in an image laid out as the header of `image` says.
-std::string image_area(const Bytes& image, std::size_t offset) {
-  if (image.size() < 16) return "";
-  const std::size_t boot_end = static_cast<unsigned char>(image[12]) * std::size_t{128};
-  const std::size_t dir_end = boot_end + static_cast<unsigned char>(image[13]) * std::size_t{128};
-  if (offset < boot_end) return " (boot area)";
-  if (offset < dir_end) {
-    const std::size_t in_directory = offset - boot_end;
-    return " (directory slot " + std::to_string(in_directory / 32) + " byte " +
-           std::to_string(in_directory % 32) + ")";
-  }
-  return " (data sector " + std::to_string(offset / 128) + " byte " + std::to_string(offset % 128) +
-         ")";
-}
-
-}  // namespace
-
 ::testing::AssertionResult same_bytes(const Bytes& actual, const Bytes& expected, Layout layout) {
   if (actual == expected) return ::testing::AssertionSuccess();
   const auto at = static_cast<std::size_t>(
       std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first -
       actual.begin());
-  const std::string area = layout == Layout::image ? image_area(expected, at) : "";
+  const auto hex = [at](const Bytes& bytes) {
+    char text[8] = "none";
+    if (at < bytes.size()) std::snprintf(text, sizeof text, "0x%02X", bytes[at] & 0xFF);
+    return std::string(text);
+  };
+  // Where `at` lies in an image laid out as the expected header says.
+  std::string area;
+  const std::size_t boot = expected.size() < 16 ? 0 : (expected[12] & 0xFF) * std::size_t{128},
+                    dir =
+                        expected.size() < 16 ? 0 : boot + (expected[13] & 0xFF) * std::size_t{128};
+  if (layout == Layout::plain || expected.size() < 16)
+    area = "";
+  else if (at < boot)
+    area = " (boot area)";
+  else if (at < dir)
+    area = " (directory slot " + std::to_string((at - boot) / 32) + " byte " +
+           std::to_string((at - boot) % 32) + ")";
+  else
+    area = " (data sector " + std::to_string(at / 128) + " byte " + std::to_string(at % 128) + ")";
   return ::testing::AssertionFailure()
          << "lengths " << actual.size() << " (actual) and " << expected.size()
-         << " (expected); first difference at offset " << at << area << ": actual "
-         << hex_byte(actual, at) << ", expected " << hex_byte(expected, at);
+         << " (expected); first difference at offset " << at << area << ": actual " << hex(actual)
+         << ", expected " << hex(expected);
 }

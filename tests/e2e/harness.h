@@ -110,6 +110,11 @@ struct CaseName {
   }
 };
 
+// Declares the fixture `Test` over `Base` whose rows of `Case` are named and printed by `name`.
+#define PARAM_FIXTURE(Test, Base, Case)                              \
+  void PrintTo(const Case& c, std::ostream* out) { *out << c.name; } \
+  class Test : public Base, public ::testing::WithParamInterface<Case> {}
+
 // How a byte comparison names the place of the first difference.
 enum class Layout {
   image,  // by area of the expected image's header: boot, directory slot and byte, data sector

@@ -66,7 +66,7 @@ class LoaderTest : public E2eTest {
 // report: what -ml tells of the settings; info: what -li tells, if other; size: the template's;
 // over: replace a Loader
 struct MakeCase {
-  const char* label;
+  const char* name;
   Args options;
   std::string report;
   int flags;
@@ -75,7 +75,7 @@ struct MakeCase {
   std::string info = "";
   Bytes start = "\xFF\xFF", monitor = "?TEMPLATE";
 };
-void PrintTo(const MakeCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const MakeCase& c, std::ostream* out) { *out << c.name; }
 class LoaderMakeTest : public LoaderTest,
                        public ::testing::WithParamInterface<std::tuple<MakeCase, Args>> {};
 
@@ -116,7 +116,7 @@ const MakeCase kMakeCases[] = {{"Defaults", {}, "", 0}, {"ShortestTemplate", {},
 INSTANTIATE_TEST_SUITE_P(Loader, LoaderMakeTest,
     ::testing::Combine(::testing::ValuesIn(kMakeCases), ::testing::Values(Args{}, Args{"-scs"})),
     [](const auto& i) {
-      return std::get<0>(i.param).label + std::string(std::get<1>(i.param).empty() ? "" : "Scs");
+      return std::get<0>(i.param).name + std::string(std::get<1>(i.param).empty() ? "" : "Scs");
     });
 
 TEST_F(LoaderTest, UsesSystemTemporaryDirectoryWhenTemplateDirectoryIsNotWritable) {
@@ -131,7 +131,7 @@ TEST_F(LoaderTest, UsesSystemTemporaryDirectoryWhenTemplateDirectoryIsNotWritabl
 }
 
 struct Refusal {  // template_size -1: no template
-  const char* label;
+  const char* name;
   Args command;
   std::string out;
   int status;
@@ -139,8 +139,7 @@ struct Refusal {  // template_size -1: no template
   int template_size = 100;
   std::vector<Args> setup = {};
 };
-void PrintTo(const Refusal& c, std::ostream* out) { *out << c.label; }
-class LoaderRefusalTest : public LoaderTest, public ::testing::WithParamInterface<Refusal> {};
+PARAM_FIXTURE(LoaderRefusalTest, LoaderTest, Refusal);
 
 TEST_P(LoaderRefusalTest, IsReportedAndLeavesImageUnchanged) {
   const Refusal& c = GetParam();
@@ -168,6 +167,6 @@ const Refusal kRefusals[] = {
         {{"-fa", "empty.bin", "-fn", "ldr.l", "-sa", "32512", "-al"}}},
     {"InfoOnMissingFile", kInfo, kShowing, 25, kLoader + " not exist!"}};
 INSTANTIATE_TEST_SUITE_P(Loader, LoaderRefusalTest, ::testing::ValuesIn(kRefusals),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
