@@ -61,6 +61,14 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   }
   ::chmod(in_path.c_str(), 0666);
   std::vector<std::string> argv_text;
+  const char* program = VEMTOOL_BINARY;
+#ifdef VEMTOOL_VALGRIND
+  // valgrind cannot pass on another program name, so those runs go bare.
+  if (options.argv0.empty()) {
+    program = VEMTOOL_VALGRIND;
+    argv_text = {VEMTOOL_VALGRIND, "--quiet", "--leak-check=full", "--error-exitcode=1"};
+  }
+#endif
   argv_text.push_back(options.argv0.empty() ? std::string(VEMTOOL_BINARY) : options.argv0);
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -87,7 +95,7 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     if (options.unprivileged && ::geteuid() == 0) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0) ::_exit(127);
     }
-    ::execv(VEMTOOL_BINARY, argv.data());
+    ::execv(program, argv.data());
     ::_exit(127);
   }
   int wait_status = 0;
