@@ -59,7 +59,14 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
                              : options.reference     ? VEMTOOL_REFERENCE_BINARY
                                                      : VEMTOOL_BINARY;
   std::vector<std::string> argv_text = options.wrapper;
-  argv_text.push_back(options.argv0.empty() || !options.wrapper.empty() ? binary : options.argv0);
+#ifdef VEMTOOL_VALGRIND
+  // valgrind cannot pass on another program name, so those runs go bare.
+  if (options.argv0.empty() && options.wrapper.empty()) {
+    argv_text = {VEMTOOL_VALGRIND, "--quiet", "--leak-check=full", "--error-exitcode=1"};
+  }
+#endif
+  const bool wrapped = !argv_text.empty();
+  argv_text.push_back(options.argv0.empty() || wrapped ? binary : options.argv0);
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& text : argv_text) argv.push_back(text.data());
@@ -100,7 +107,7 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
       if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
         ::_exit(127);
     }
-    if (!options.wrapper.empty()) ::execvp(argv[0], argv.data());
+    if (wrapped) ::execvp(argv[0], argv.data());
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
