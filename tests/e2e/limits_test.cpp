@@ -46,26 +46,29 @@ TEST_F(LimitsTest, OptionValuesAtAndPastTheirBounds) {
   write_file("e.bin", "");
   const Args add = {"-fa", "e.bin", "-ow"};
   const Args create = {"-ic", "-ib", "boot.bin"};
-  for (const BoundCase& c : std::vector<BoundCase>{
-           {"SizeSmallest", create + Args{"-is", "32"}, "", 0},
-           {"SizeLargest", create + Args{"-is", "8192"}, "", 0},
-           {"SizeZero", create + Args{"-is", "0"}, "Bad option value: -is 0", 16},
-           {"SizePastLargest", create + Args{"-is", "8224"}, "Bad option value: -is 8224", 16},
-           {"SizeNotAStep", create + Args{"-is", "8191"}, "Bad option value: -is 8191", 16},
-           {"ItemsSmallest", create + Args{"-id", "4"}, "", 0},
-           {"ItemsLargest", create + Args{"-id", "256"}, "", 0},
-           {"ItemsZero", create + Args{"-id", "0"}, "Bad option value: -id 0", 16},
-           {"ItemsPastLargest", create + Args{"-id", "260"}, "Bad option value: -id 260", 16},
-           {"StartZero", add + Args{"-sa", "0"}, "", 0},
-           {"StartLargest", add + Args{"-sa", "65535"}, "", 0},
-           {"StartPastLargest", add + Args{"-sa", "65536"}, "Value 65536 is out of range <0, 65535>: -sa", 15},
-           {"NameOfEight", add + Args{"-fn", "ABCDEFGH.B"}, "", 0},
-           {"NameOfNine", add + Args{"-fn", "ABCDEFGHI.B"}, "Invalid file name/mask 'ABCDEFGHI.B' in option `-fn`", 22},
-           {"LongNameOf16", add + Args{"-ln", "0123456789ABCDEF"}, "", 0},
-           {"LongNameOf17", add + Args{"-ln", "0123456789ABCDEFG"}, "Long name can have up to 16 chars!", 17},
-           {"PathOf255", {"-fa", dir + "/e.bin", "-ow"}, "", 0},
-           {"PathOf256", {"-fa", dir + "d/e.bin", "-ow"},
-            "Invalid file name/mask '" + dir + "d/e.bin' in option `-fa`", 22}}) {
+  for (const BoundCase& c :
+      std::vector<BoundCase>{{"SizeSmallest", create + Args{"-is", "32"}, "", 0},
+          {"SizeLargest", create + Args{"-is", "8192"}, "", 0},
+          {"SizeZero", create + Args{"-is", "0"}, "Bad option value: -is 0", 16},
+          {"SizePastLargest", create + Args{"-is", "8224"}, "Bad option value: -is 8224", 16},
+          {"SizeNotAStep", create + Args{"-is", "8191"}, "Bad option value: -is 8191", 16},
+          {"ItemsSmallest", create + Args{"-id", "4"}, "", 0},
+          {"ItemsLargest", create + Args{"-id", "256"}, "", 0},
+          {"ItemsZero", create + Args{"-id", "0"}, "Bad option value: -id 0", 16},
+          {"ItemsPastLargest", create + Args{"-id", "260"}, "Bad option value: -id 260", 16},
+          {"StartZero", add + Args{"-sa", "0"}, "", 0},
+          {"StartLargest", add + Args{"-sa", "65535"}, "", 0},
+          {"StartPastLargest", add + Args{"-sa", "65536"},
+              "Value 65536 is out of range <0, 65535>: -sa", 15},
+          {"NameOfEight", add + Args{"-fn", "ABCDEFGH.B"}, "", 0},
+          {"NameOfNine", add + Args{"-fn", "ABCDEFGHI.B"},
+              "Invalid file name/mask 'ABCDEFGHI.B' in option `-fn`", 22},
+          {"LongNameOf16", add + Args{"-ln", "0123456789ABCDEF"}, "", 0},
+          {"LongNameOf17", add + Args{"-ln", "0123456789ABCDEFG"},
+              "Long name can have up to 16 chars!", 17},
+          {"PathOf255", {"-fa", dir + "/e.bin", "-ow"}, "", 0},
+          {"PathOf256", {"-fa", dir + "d/e.bin", "-ow"},
+              "Invalid file name/mask '" + dir + "d/e.bin' in option `-fa`", 22}}) {
     SCOPED_TRACE(c.name);
     write_file("img.vem", image_with_empty_files(0, 8));
     const RunResult result = run(Args{"img.vem"} + c.args);
@@ -77,9 +80,11 @@ TEST_F(LimitsTest, OptionValuesAtAndPastTheirBounds) {
 TEST_F(LimitsTest, LargestImageEndsInSector65535) {
   write_file("boot.bin", make_booter(100));
   expect_run(run({"img.vem", "-ic", "-is", "8192", "-id", "256", "-ib", "boot.bin"}),
-             "Creating VEM image: img.vem\nVEM image size: 8192 kB (65536 sectors)\nVEM BOOT file: boot.bin\n"
-             "VEM Boot size: 128 bytes\nDirectory items: 256 (8192 bytes)\nCapacity: 8183.88 kB (65471 secotrs)\n\n",
-             "", 0);
+      "Creating VEM image: img.vem\nVEM image size: 8192 kB (65536 sectors)\nVEM BOOT file: "
+      "boot.bin\n"
+      "VEM Boot size: 128 bytes\nDirectory items: 256 (8192 bytes)\nCapacity: 8183.88 kB (65471 "
+      "secotrs)\n\n",
+      "", 0);
   const Bytes image = read_file("img.vem");
   EXPECT_EQ(image.size(), 8192u * 1024);
   EXPECT_EQ(u16_at(image, 14), 65535);
@@ -90,11 +95,14 @@ TEST_F(LimitsTest, LargestFileEndsInTheLastSector) {
   write_file("largest.bin", largest);
   write_file("more.bin", pattern_bytes(65536));
   write_file("one.bin", "1");
-  struct Case { const char* name; Bytes image; int first_sector; };
-  for (const Case& c : std::vector<Case>{
-           // 192 boot and 64 directory sectors leave 512 sectors in 96 kB
-           {"SmallImage", {}, 256},
-           {"LargestImage", full_largest_image(512), 65024}}) {
+  struct Case {
+    const char* name;
+    Bytes image;
+    int first_sector;
+  };
+  for (const Case& c :
+      std::vector<Case>{// 192 boot and 64 directory sectors leave 512 sectors in 96 kB
+          {"SmallImage", {}, 256}, {"LargestImage", full_largest_image(512), 65024}}) {
     SCOPED_TRACE(c.name);
     if (c.image.empty()) {
       create_image("img.vem", 96, 256, 24576);
@@ -103,13 +111,15 @@ TEST_F(LimitsTest, LargestFileEndsInTheLastSector) {
     }
     const Bytes before = read_file("img.vem");
     expect_run(run({"img.vem", "-fa", "more.bin"}), "Adding file: MORE.B\n",
-               "Source file './more.bin' is too long! Max length 65535 bytes.", 9);
+        "Source file './more.bin' is too long! Max length 65535 bytes.", 9);
     ASSERT_EQ(run({"img.vem", "-fa", "largest.bin"}).status, 0);
     const Bytes image = read_file("img.vem");
     ASSERT_EQ(image.size(), before.size());
-    const std::size_t slot = 128u * static_cast<unsigned char>(image[12]) + 32u * (c.first_sector == 256 ? 0 : 127);
+    const std::size_t slot =
+        128u * static_cast<unsigned char>(image[12]) + 32u * (c.first_sector == 256 ? 0 : 127);
     EXPECT_EQ(u16_at(image, slot + 9), c.first_sector);
-    EXPECT_EQ(image.substr(image.size() - 512 * 128), largest + "\xFF");  // up to the image's last byte
+    EXPECT_EQ(
+        image.substr(image.size() - 512 * 128), largest + "\xFF");  // up to the image's last byte
     const RunResult one_more = run({"img.vem", "-fa", "one.bin"});
     EXPECT_EQ(one_more.err, err_line("Disk full!"));
     EXPECT_EQ(one_more.status, 27);
@@ -122,7 +132,14 @@ TEST_F(LimitsTest, LargestFileEndsInTheLastSector) {
 }
 
 TEST_F(LimitsTest, BoundsOfTheImageLayout) {
-  struct Case { const char* name; Bytes image; Bytes booter; Args args; std::string err; int status; };
+  struct Case {
+    const char* name;
+    Bytes image;
+    Bytes booter;
+    Args args;
+    std::string err;
+    int status;
+  };
   const Args add_empty = {"-fa", "empty.bin", "-fn", "LAST.B"};
   const Args add_one = {"-fa", "one.bin"};
   write_file("empty.bin", "");
@@ -134,7 +151,7 @@ TEST_F(LimitsTest, BoundsOfTheImageLayout) {
            {"CapacityZeroRefusesAByte", {}, make_booter(24576), add_one, "Disk full!", 27},
            {"LargestBooter", {}, make_booter(24576), {"-ir", "-ib", "boot.bin"}, "", 0},
            {"BooterOneByteTooLong", {}, make_booter(24577), {"-ir", "-ib", "boot.bin"},
-            "Source file 'boot.bin' is too long! Max length 24576 bytes.", 9}}) {
+               "Source file 'boot.bin' is too long! Max length 24576 bytes.", 9}}) {
     SCOPED_TRACE(c.name);
     if (c.image.empty()) {
       create_image("img.vem", 32, 256, 24576);  // capacity 0
@@ -150,7 +167,8 @@ TEST_F(LimitsTest, BoundsOfTheImageLayout) {
     if (c.status != 0) {
       EXPECT_EQ(after, before);
     } else if (c.args[0] == "-fa") {
-      const std::size_t last_slot = 128u * static_cast<unsigned char>(after[12]) + 32u * (c.image.empty() ? 0 : 255);
+      const std::size_t last_slot =
+          128u * static_cast<unsigned char>(after[12]) + 32u * (c.image.empty() ? 0 : 255);
       EXPECT_EQ(after.substr(last_slot, 9), "BLAST    ");
     } else {
       EXPECT_EQ(static_cast<unsigned char>(after[12]), 192);
@@ -159,9 +177,13 @@ TEST_F(LimitsTest, BoundsOfTheImageLayout) {
 }
 
 TEST_F(LimitsTest, CataloguePausesAfterEvery20Rows) {
-  struct Case { const char* name; int files; std::vector<int> paused_after; };
-  for (const Case& c : std::vector<Case>{{"TwentyRows", 20, {}}, {"TwentyOneRows", 21, {20}},
-                                         {"FortyOneRows", 41, {20, 40}}}) {
+  struct Case {
+    const char* name;
+    int files;
+    std::vector<int> paused_after;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"TwentyRows", 20, {}}, {"TwentyOneRows", 21, {20}}, {"FortyOneRows", 41, {20, 40}}}) {
     SCOPED_TRACE(c.name);
     write_file("img.vem", image_with_empty_files(c.files, 16));
     const RunResult result = run({"img.vem", "-c"});
