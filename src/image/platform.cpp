@@ -15,9 +15,12 @@ bool same_identity(const FileIdentity& a, const FileIdentity& b) {
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <io.h>
-#include <shellapi.h>
+// windows.h first: the other Windows headers build on it.
 #include <windows.h>
+// clang-format off
+#include <shellapi.h>
+#include <io.h>
+// clang-format on
 
 #include <atomic>
 
