@@ -7,3 +7,9 @@ int alloc_zeroed(std::uint8_t*& slot, std::size_t size) {
   slot = new (std::nothrow) std::uint8_t[size]();
   return slot != nullptr ? 0 : report_out_of_memory();
 }
+
+int alloc_bytes(std::uint8_t*& slot, std::size_t size) {
+  if (slot != nullptr) return 0;
+  slot = new (std::nothrow) std::uint8_t[size];
+  return slot != nullptr ? 0 : report_out_of_memory();
+}

@@ -1,4 +1,4 @@
-// Zero-filled allocation that reports exhausted memory.
+// Allocation that reports exhausted memory.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,9 @@ int report_out_of_memory();
 
 // Fills an empty slot with `size` zero bytes; a slot already set is left alone.
 int alloc_zeroed(std::uint8_t*& slot, std::size_t size);
+
+// Same without the zeros, for a block that is filled at once.
+int alloc_bytes(std::uint8_t*& slot, std::size_t size);
 
 // Same for one zero-initialised plain record.
 template <class T>

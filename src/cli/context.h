@@ -92,9 +92,11 @@ struct Context {
   // bytes as in IMAGE.jnl, whether any change must be synced, and whether
   // the journal is kept across commits (-fl changes succeed or fail as one).
   std::vector<std::uint8_t> journal;
+  OsFile journal_file;  // open from a run's first change to its end
   long journal_old_length;
   bool journal_durable;
   bool keep_journal;
+  std::vector<std::uint8_t> commit_buffer;  // reused by every commit of the run
 };
 
 inline EntryNode* cursor_exhausted(Context& ctx) { return &ctx.exhausted_marker; }

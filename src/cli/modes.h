@@ -25,12 +25,14 @@ enum ImageOpening : int { OPEN_EXISTING = 0, RECREATE = 1 };
 enum DataSourceKind : int { DATA_FROM_IMAGE = 0, DATA_FROM_WORK_BUFFER = 1 };
 
 // place_entries: leave the data of files that move in the image (-ir copies
-// it from there), or first load every file that moves.
-enum MovedData : int { MOVED_DATA_IN_IMAGE = 0, LOAD_MOVED_FIRST = 1 };
+// it from there), or first load every file that moves towards the end of the
+// image (a commit in place copies files that move down within the image).
+enum MovedData : int { MOVED_DATA_IN_IMAGE = 0, LOAD_MOVED_UP = 1 };
 
-// plan_packed_layout: the data of files held in memory only, or of every
-// file, the rest copied from the image (a whole new image).
-enum LayoutData : int { DATA_IN_MEMORY = 0, ALL_DATA = 1 };
+// plan_packed_layout: the data of files held in memory and of files that move,
+// or of every file (a whole new image); what is not in memory is copied from
+// the image.
+enum LayoutData : int { CHANGED_DATA = 0, ALL_DATA = 1 };
 
 // write_host_file: replace the file, or append to it.
 enum WriteMode : int { WRITE_NEW = 0, WRITE_APPEND = 1 };

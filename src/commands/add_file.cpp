@@ -106,7 +106,7 @@ int add_file(Context& ctx) {
   node->new_data = 1;
   result = load_node_data(ctx, node, DATA_FROM_WORK_BUFFER);
   // Every check of the commit runs before the report says the file is in.
-  if (result == 0) result = place_entries(ctx, LOAD_MOVED_FIRST);
+  if (result == 0) result = place_entries(ctx, LOAD_MOVED_UP);
   if (result != 0) return result;
   print_add_report(ctx, *node->entry, total, rounded);
   return write_back(ctx);

@@ -57,27 +57,31 @@ void begin_journal(
 }
 
 void add_record(
-    std::vector<std::uint8_t>& segment, long offset, const std::uint8_t* old, long length) {
+    std::vector<std::uint8_t>& journal, long offset, const std::uint8_t* old, long length) {
   if (length <= 0) return;
   const bool uniform = std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
-  segment.push_back(uniform ? RECORD_FILL : RECORD_BYTES);
-  put_u64(segment, static_cast<std::uint64_t>(offset));
-  put_u64(segment, static_cast<std::uint64_t>(length));
+  journal.push_back(uniform ? RECORD_FILL : RECORD_BYTES);
+  put_u64(journal, static_cast<std::uint64_t>(offset));
+  put_u64(journal, static_cast<std::uint64_t>(length));
   if (uniform) {
-    segment.push_back(old[0]);
+    journal.push_back(old[0]);
   } else {
-    segment.insert(segment.end(), old, old + length);
+    journal.insert(journal.end(), old, old + length);
   }
 }
 
-// A segment as it goes to the file: its body between length and checksum.
-std::vector<std::uint8_t> seal_segment(const std::vector<std::uint8_t>& body) {
-  std::vector<std::uint8_t> sealed;
-  put_u64(sealed, body.size());
-  sealed.insert(sealed.end(), body.begin(), body.end());
-  put_u64(sealed, checksum(body.data(), body.size()));
-  sealed.insert(sealed.end(), SEGMENT_END.begin(), SEGMENT_END.end());
-  return sealed;
+// Segments are built in place at the end of the journal: a body length to
+// be filled in, the records, then checksum and end mark.
+void open_segment(std::vector<std::uint8_t>& journal) { put_u64(journal, 0); }
+
+void seal_segment(std::vector<std::uint8_t>& journal, std::size_t segment) {
+  const std::size_t body = segment + SEGMENT_HEAD;
+  const std::size_t length = journal.size() - body;
+  for (std::size_t i = 0; i < 8; ++i) {
+    journal[segment + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(length) >> (8 * i));
+  }
+  put_u64(journal, checksum(journal.data() + body, length));
+  journal.insert(journal.end(), SEGMENT_END.begin(), SEGMENT_END.end());
 }
 
 // The bodies of the whole segments of a journal, in order; empty when the
@@ -165,45 +169,51 @@ bool overlaps(const Change& change, const std::vector<ByteRange>& ranges) {
 }
 
 // Compares what `write` shall put into the image with what it holds, unit
-// by unit, and records the units that differ and their old bytes.
-int find_changes(Context& ctx, const CommitWrite& write, long old_length,
-    std::vector<Change>& changes, std::vector<std::uint8_t>& segment) {
+// by unit; records the units that differ, and their old bytes in the
+// journal (neighbours within a chunk as one record).
+int find_changes(
+    Context& ctx, const CommitWrite& write, long old_length, std::vector<Change>& changes) {
   const long end = write.offset + write.length;
   // Free space this run has filled already needs no second look.
   if (write.source == WriteSource::fill && write.fill == FREE_SECTOR_FILL &&
       ctx.known_fill_from >= 0 && write.offset >= ctx.known_fill_from && end <= old_length) {
     return 0;
   }
-  std::vector<std::uint8_t> old(static_cast<std::size_t>(std::min(CHUNK, write.length)));
-  std::vector<std::uint8_t> pending;
-  long pending_offset = -1;
-  std::vector<std::uint8_t> wanted;
-  if (write.source == WriteSource::fill) wanted.assign(old.size(), write.fill);
+  // The old bytes of a chunk, then the bytes the write wants there when
+  // they are no plain array; kept for the run.
+  ctx.commit_buffer.resize(2 * CHUNK);
+  std::uint8_t* old = ctx.commit_buffer.data();
+  std::uint8_t* wanted = old + CHUNK;
+  if (write.source == WriteSource::fill)
+    std::fill_n(wanted, std::min(CHUNK, write.length), write.fill);
   for (long position = write.offset; position < end; position += CHUNK) {
     const long n = std::min(CHUNK, end - position);
-    const std::uint8_t* fresh = write.source == WriteSource::bytes
-                                    ? write.bytes + (position - write.offset)
-                                    : wanted.data();
+    const long source = write.image_offset + (position - write.offset);
+    if (write.source == WriteSource::image && os_read_at(ctx.image, wanted, n, source) != n) {
+      return report_error(ERR_READ, ctx.image_name);
+    }
+    const std::uint8_t* fresh =
+        write.source == WriteSource::bytes ? write.bytes + (position - write.offset) : wanted;
     // Bytes past the end of the file are missing: they always differ.
     const long present = std::clamp(old_length - position, 0L, n);
     if (ctx.known_fill_from >= 0 && position >= ctx.known_fill_from) {
-      std::fill_n(old.begin(), present, FREE_SECTOR_FILL);
-    } else if (present > 0 && os_read_at(ctx.image, old.data(), present, position) != present) {
+      std::fill_n(old, present, FREE_SECTOR_FILL);
+    } else if (present > 0 && os_read_at(ctx.image, old, present, position) != present) {
       return report_error(ERR_READ, ctx.image_name);
     }
+    long run_from = 0;  // old bytes [run_from, run_to) of this chunk not yet recorded
+    long run_to = 0;
     for (long unit = 0; unit < n; unit += write.unit) {
       const long length = std::min<long>(write.unit, n - unit);
-      const bool differs = unit + length > present || std::memcmp(old.data() + unit, fresh + unit,
+      const bool differs = unit + length > present || std::memcmp(old + unit, fresh + unit,
                                                           static_cast<std::size_t>(length)) != 0;
       if (!differs) continue;
-      // Old bytes of neighbouring units go into one record.
       const long kept = std::min(length, std::max(0L, present - unit));
-      if (kept > 0 && pending_offset + static_cast<long>(pending.size()) != position + unit) {
-        add_record(segment, pending_offset, pending.data(), static_cast<long>(pending.size()));
-        pending.clear();
-        pending_offset = position + unit;
+      if (kept > 0 && run_to != unit) {
+        add_record(ctx.journal, position + run_from, old + run_from, run_to - run_from);
+        run_from = unit;
       }
-      pending.insert(pending.end(), old.begin() + unit, old.begin() + unit + kept);
+      if (kept > 0) run_to = unit + kept;
       Change* last = changes.empty() ? nullptr : &changes.back();
       if (last != nullptr && last->write == &write &&
           last->offset + last->length == position + unit) {
@@ -212,13 +222,17 @@ int find_changes(Context& ctx, const CommitWrite& write, long old_length,
         changes.push_back({position + unit, length, &write});
       }
     }
+    add_record(ctx.journal, position + run_from, old + run_from, run_to - run_from);
   }
-  add_record(segment, pending_offset, pending.data(), static_cast<long>(pending.size()));
   return 0;
 }
 
+// Writes the changes in ascending order. A copy within the image moves data
+// down only (place_entries loads what moves up), and everything written
+// before it lies below its target, so its source still holds the old bytes.
 int write_changes(Context& ctx, const std::vector<Change>& changes) {
-  std::vector<std::uint8_t> fill_piece;
+  ctx.commit_buffer.resize(2 * CHUNK);
+  std::uint8_t* piece = ctx.commit_buffer.data();
   for (const Change& change : changes) {
     const CommitWrite& write = *change.write;
     if (write.source == WriteSource::bytes) {
@@ -228,47 +242,44 @@ int write_changes(Context& ctx, const std::vector<Change>& changes) {
       }
       continue;
     }
-    fill_piece.assign(static_cast<std::size_t>(std::min(CHUNK, change.length)), write.fill);
+    if (write.source == WriteSource::fill) {
+      std::fill_n(piece, std::min(CHUNK, change.length), write.fill);
+    }
     for (long done = 0; done < change.length;) {
-      const long piece = std::min(CHUNK, change.length - done);
-      if (os_write_at(ctx.image, fill_piece.data(), piece, change.offset + done) != piece) {
+      const long n = std::min(CHUNK, change.length - done);
+      const long source = write.image_offset + (change.offset + done - write.offset);
+      if (write.source == WriteSource::image && os_read_at(ctx.image, piece, n, source) != n) {
+        return report_error(ERR_READ, ctx.image_name);
+      }
+      if (os_write_at(ctx.image, piece, n, change.offset + done) != n) {
         return report_error(ERR_WRITE, ctx.image_name);
       }
-      done += piece;
+      done += n;
     }
   }
   return 0;
 }
 
-// Adds a segment to the journal file (made, with its header, by the first
-// commit of a run's changes) and to the copy in memory.
-int append_segment(Context& ctx, const std::vector<std::uint8_t>& sealed, bool durable) {
+// Writes the journal from `at` on (the segment just sealed; the header too
+// when the first commit of a run's changes makes the file) and keeps the
+// file open for the commits that follow.
+int append_segment(Context& ctx, std::size_t at, bool durable) {
   const std::string name = journal_name(ctx.image_name);
-  const bool first = ctx.journal.empty();
-  if (first) begin_journal(ctx.journal, ctx.journal_old_length, ctx.image_identity);
-  const std::size_t at = first ? 0 : ctx.journal.size();
-  ctx.journal.reserve(ctx.journal.size() + sealed.size());
-  ctx.journal.insert(ctx.journal.end(), sealed.begin(), sealed.end());
-  OsFile file;
-  if (!os_open(file, name.c_str(), first ? OpenMode::create_new_truncated : OpenMode::read_write)) {
-    if (first) ctx.journal.clear();
+  const bool first = !os_is_open(ctx.journal_file);
+  if (first && !os_open(ctx.journal_file, name.c_str(), OpenMode::create_new_truncated)) {
     return report_error(ERR_OPEN_WRITE, name.c_str());
   }
   const auto size = static_cast<long>(ctx.journal.size() - at);
   const bool written =
-      os_write_at(file, ctx.journal.data() + at, size, static_cast<long>(at)) == size &&
-      (!durable || os_sync(file));
-  os_close(file);
+      os_write_at(ctx.journal_file, ctx.journal.data() + at, size, static_cast<long>(at)) == size &&
+      (!durable || os_sync(ctx.journal_file));
   if (!written) {
     // Nothing of this commit reached the image: the journal is as before.
     if (first) {
-      ctx.journal.clear();
+      os_close(ctx.journal_file);
       remove_file(name.c_str());
     } else {
-      ctx.journal.resize(at);
-      os_open(file, name.c_str(), OpenMode::read_write);
-      if (os_is_open(file)) os_truncate(file, static_cast<long>(at));
-      os_close(file);
+      os_truncate(ctx.journal_file, static_cast<long>(at));
     }
     return report_error(ERR_WRITE, name.c_str());
   }
@@ -293,6 +304,7 @@ void learn_fill(Context& ctx, const CommitPlan& plan) {
 // fails, the journal stays and the next run that opens the image does it.
 void abandon_changes(Context& ctx) {
   ctx.known_fill_from = -1;
+  os_close(ctx.journal_file);
   if (!ctx.journal.empty() && roll_back(ctx.image, ctx.journal) && os_sync(ctx.image)) {
     remove_file(journal_name(ctx.image_name).c_str());
   }
@@ -311,6 +323,7 @@ int finish_journal(Context& ctx) {
     abandon_changes(ctx);
     return result;
   }
+  os_close(ctx.journal_file);
   remove_file(name.c_str());
   if (ctx.journal_durable) os_sync_directory_of(name.c_str());
   ctx.journal.clear();
@@ -321,19 +334,40 @@ int finish_journal(Context& ctx) {
 int commit_in_place(Context& ctx, const CommitPlan& plan) {
   const long old_length = image_file_length(ctx);
   if (old_length < 0) return static_cast<int>(old_length);
-  if (ctx.journal.empty()) ctx.journal_old_length = old_length;
-  std::vector<std::uint8_t> segment;
-  std::vector<Change> changes;
-  for (const CommitWrite& write : plan.writes) {
-    const int result = find_changes(ctx, write, old_length, changes, segment);
-    if (result != 0) return result;
+  const bool first = ctx.journal.empty();
+  if (first) {
+    ctx.journal_old_length = old_length;
+    begin_journal(ctx.journal, old_length, ctx.image_identity);
   }
-  if (!changes.empty()) {
+  const std::size_t segment = ctx.journal.size();
+  // Room for the old bytes of every planned byte, so that records of moved
+  // megabytes are not copied again as the journal grows.
+  std::size_t most = 0;
+  for (const CommitWrite& write : plan.writes) {
+    if (write.source != WriteSource::fill) most += static_cast<std::size_t>(write.length);
+  }
+  const std::size_t wanted = segment + most + 4096;
+  if (wanted > ctx.journal.capacity())
+    ctx.journal.reserve(std::max(wanted, 2 * ctx.journal.capacity()));
+  open_segment(ctx.journal);
+  std::vector<Change> changes;
+  int result = 0;
+  for (const CommitWrite& write : plan.writes) {
+    result = find_changes(ctx, write, old_length, changes);
+    if (result != 0) break;
+  }
+  if (result != 0 || changes.empty()) {
+    ctx.journal.resize(first ? 0 : segment);
+    if (result != 0) return result;
+  } else {
+    seal_segment(ctx.journal, segment);
     const bool durable = std::any_of(changes.begin(), changes.end(),
         [&](const Change& change) { return overlaps(change, plan.occupied); });
     const StopSignalsHeld held;
-    int result = append_segment(ctx, seal_segment(segment), durable);
-    if (result == 0) {
+    result = append_segment(ctx, first ? 0 : segment, durable);
+    if (result != 0) {
+      ctx.journal.resize(first ? 0 : segment);
+    } else {
       ctx.journal_durable = ctx.journal_durable || durable;
       result = write_changes(ctx, changes);
     }

@@ -81,7 +81,7 @@ int append_node(Context& ctx, DirEntry* entry) {
 int load_node_data(Context& ctx, EntryNode* node, DataSourceKind source) {
   release(node->data);
   if (node->rounded_length == 0) return 0;
-  if (alloc_zeroed(node->data, static_cast<std::size_t>(node->rounded_length)) != 0) {
+  if (alloc_bytes(node->data, static_cast<std::size_t>(node->rounded_length)) != 0) {
     return ERR_OUT_OF_MEMORY;
   }
   if (source == DATA_FROM_WORK_BUFFER) {
@@ -117,8 +117,10 @@ int place_entries(Context& ctx, MovedData moved) {
       if (target / SECTOR_SIZE > MAX_SECTOR_INDEX) return report_error(ERR_DISK_FULL);
       if (!node->new_data && node->data == nullptr) {
         node->data_offset = node->image_offset;
-        const bool moves = target != node->image_offset || rewrite_all;
-        const int result = moved == LOAD_MOVED_FIRST && moves
+        // A file that moves down is copied within the image by the commit;
+        // one that moves up would overwrite its own data on the way.
+        const bool load = target > node->image_offset || rewrite_all;
+        const int result = moved == LOAD_MOVED_UP && load
                                ? load_node_data(ctx, node, DATA_FROM_IMAGE)
                                : check_image_range(ctx, node->image_offset, node->rounded_length);
         if (result != 0) return result;
@@ -147,7 +149,7 @@ void plan_packed_layout(
     if (node->data != nullptr) {
       plan.writes.push_back(
           bytes_write(node->data_offset, node->rounded_length, node->data, SECTOR_SIZE));
-    } else if (data == ALL_DATA) {
+    } else if (data == ALL_DATA || node->data_offset != node->image_offset) {
       plan.writes.push_back(
           image_write(node->data_offset, node->rounded_length, node->image_offset));
     }
@@ -158,11 +160,11 @@ void plan_packed_layout(
 }
 
 int write_back(Context& ctx) {
-  int result = place_entries(ctx, LOAD_MOVED_FIRST);
+  int result = place_entries(ctx, LOAD_MOVED_UP);
   if (result != 0) return result;
   CommitPlan plan;
   std::vector<std::uint8_t> directory;
-  plan_packed_layout(ctx, plan, directory, DATA_IN_MEMORY);
+  plan_packed_layout(ctx, plan, directory, CHANGED_DATA);
   // What the image holds now: overwriting it makes a change that is synced.
   for (const EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
     if (node->slot < 0) continue;

@@ -34,7 +34,7 @@ int load_node_data(Context& ctx, EntryNode* node, DataSourceKind source);
 // order (first_sector, data_offset), and checks before anything is written
 // that the files fit the directory (ERR_DIRECTORY_FULL), the data area and
 // 16-bit sector numbers (ERR_DISK_FULL), and that the image holds their
-// data. With LOAD_MOVED_FIRST it loads the data of every file that moves
+// data. With LOAD_MOVED_UP it loads the data of every file that moves
 // (of every file in the full-rewrite reference mode). Writes nothing; may
 // be called again. 0 or the reported error.
 int place_entries(Context& ctx, MovedData moved);

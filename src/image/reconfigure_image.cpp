@@ -61,7 +61,7 @@ int rebuild(Context& ctx, int boot_length) {
   // The files stream from the old image into the new one; the reference
   // rewrite holds them all in memory instead.
   result = place_entries(
-      ctx, ctx.commit_mode == CommitMode::full_rewrite ? LOAD_MOVED_FIRST : MOVED_DATA_IN_IMAGE);
+      ctx, ctx.commit_mode == CommitMode::full_rewrite ? LOAD_MOVED_UP : MOVED_DATA_IN_IMAGE);
   if (result != 0) return result;
   put_geometry(ctx);
   CommitPlan plan;
