@@ -63,7 +63,8 @@ struct Context {
   int used_entries;  // slots in use
   int listed_count;  // rows the catalogue lists
   int used_sectors;  // up to the end of the highest used sector, boot area and directory included
-  PathField source_path;  // the host file of -fa -fc -fl -fr; -fx: the target directory
+  PathField source_path;       // the host file of -fa -fc -fl -fr
+  PathField target_directory;  // -fx: where extracted files go ("./" when none is given)
   std::array<char, LONG_NAME_LENGTH + 1> long_name;
   NameSlot name;      // the file or mask a command works on
   NameSlot new_name;  // -fn; -fr's stored file; -ml's code file

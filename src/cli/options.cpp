@@ -183,9 +183,10 @@ const CommandRow COMMANDS[] = {
     {"-ii", &Context::cmd_ii, 0, store_nothing, show_image_info, 0, 0, "-ii"},
     {"-fa", &Context::cmd_fa, 1,
         [](Context& ctx, const char* const* values, const char* option) {
-          if (ctx.source_path[0] != '\0') {
-            return report_error(ERR_TWO_SOURCES, ctx.source_path.data(), values[0]);
-          }
+          // A path given before, -fx's directory included, is named as the first source.
+          const PathField& given =
+              ctx.source_path[0] != '\0' ? ctx.source_path : ctx.target_directory;
+          if (given[0] != '\0') return report_error(ERR_TWO_SOURCES, given.data(), values[0]);
           return store_source(ctx, values[0], option);
         },
         add_file, FILE_PARAMETERS | OPT_OW | OPT_PSC, 0,
@@ -211,8 +212,7 @@ const CommandRow COMMANDS[] = {
     {"-fd", &Context::cmd_fd, 1, store_mask, delete_files, 0, 0, "-fd fmask[.T]"},
     {"-fx", &Context::cmd_fx, 1,
         [](Context& ctx, const char* const* values, const char* option) {
-          // The target directory goes where the source path of other commands does.
-          return parse_host_path(ctx, ctx.source_path, values[0], option, WILDCARDS_ALLOWED,
+          return parse_host_path(ctx, ctx.target_directory, values[0], option, WILDCARDS_ALLOWED,
               DIRECTORY_PART, DERIVE_NAME);
         },
         extract_files, OPT_CFN | OPT_CFNL, 0,

@@ -17,7 +17,7 @@ using NameBuffer = std::array<char, PATH_FIELD_SIZE>;
 // Target directory and name, with a last character that no host file name
 // may end in replaced by "bin". Empty when the result does not fit a path.
 std::string host_path_for(const Context& ctx, const char* name) {
-  std::string path = std::string(ctx.source_path.data()) + name;
+  std::string path = std::string(ctx.target_directory.data()) + name;
   if (!path.empty() && is_special_char(path.back(), false)) {
     path.pop_back();
     path += "bin";
@@ -79,7 +79,7 @@ int extract_files(Context& ctx) {
   int result = open_and_load(ctx);
   if (result != 0) return result;
   std::printf("Extracting files by mask: %s\n", ctx.name.display.data());
-  std::printf("Target path: %s\n", ctx.source_path.data());
+  std::printf("Target path: %s\n", ctx.target_directory.data());
   FileGuard list;
   if (ctx.list_path[0] != '\0') {
     // Opening the list empties it: it must not be the image being read.
