@@ -89,12 +89,13 @@ struct Context {
   // From this offset to image_size the image is known to hold free-sector
   // fill (learnt while the image stays open and locked); -1: nothing known.
   long known_fill_from;
-  // The rollback journal of the changes of this run not yet finished: its
-  // bytes as in IMAGE.jnl, whether any change must be synced, and whether
-  // the journal is kept across commits (-fl changes succeed or fail as one).
-  std::vector<std::uint8_t> journal;
-  OsFile journal_file;  // open from a run's first change to its end
-  long journal_old_length;
+  // The rollback journal of the changes of this run not yet finished: the
+  // file (open from the first change to the end of the run's changes), its
+  // length, the bytes on their way to it, whether any change must be synced,
+  // and whether it is kept across commits (-fl changes succeed or fail as one).
+  OsFile journal_file;
+  long journal_length;
+  std::vector<std::uint8_t> journal_buffer;
   bool journal_durable;
   bool keep_journal;
   std::vector<std::uint8_t> commit_buffer;  // reused by every commit of the run

@@ -27,10 +27,6 @@ constexpr std::size_t SEGMENT_HEAD = 8;                // body length
 constexpr std::size_t SEGMENT_TAIL = 8 + 8;            // checksum, end mark
 constexpr std::size_t RECORD_HEADER = 1 + 8 + 8;       // kind, offset, length
 
-void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 std::uint64_t get_u64(const std::uint8_t* in) {
   std::uint64_t value = 0;
   for (int i = 7; i >= 0; --i) value = (value << 8) | in[i];
@@ -38,51 +34,162 @@ std::uint64_t get_u64(const std::uint8_t* in) {
 }
 
 // FNV-1a over 8-byte words (then the odd bytes): a torn journal is caught,
-// and megabytes of moved data cost little to check.
+// and megabytes of moved data cost little to check. Fed piece by piece as
+// records are made.
+class WordChecksum {
+ public:
+  void add(const std::uint8_t* data, std::size_t length) {
+    if (carried_ > 0) {
+      const std::size_t n = std::min(length, carry_.size() - carried_);
+      std::memcpy(carry_.data() + carried_, data, n);
+      carried_ += n;
+      data += n;
+      length -= n;
+      if (carried_ < carry_.size()) return;
+      hash_ = (hash_ ^ get_u64(carry_.data())) * PRIME;
+      carried_ = 0;
+    }
+    for (; length >= 8; data += 8, length -= 8) hash_ = (hash_ ^ get_u64(data)) * PRIME;
+    std::memcpy(carry_.data(), data, length);
+    carried_ = length;
+  }
+  std::uint64_t value() const {
+    std::uint64_t hash = hash_;
+    for (std::size_t i = 0; i < carried_; ++i) hash = (hash ^ carry_[i]) * PRIME;
+    return hash;
+  }
+
+ private:
+  static constexpr std::uint64_t PRIME = 1099511628211ull;
+  std::uint64_t hash_ = 14695981039346656037ull;
+  std::array<std::uint8_t, 8> carry_{};
+  std::size_t carried_ = 0;
+};
+
 std::uint64_t checksum(const std::uint8_t* data, std::size_t length) {
-  constexpr std::uint64_t PRIME = 1099511628211ull;
-  std::uint64_t hash = 14695981039346656037ull;
-  std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) hash = (hash ^ get_u64(data + i)) * PRIME;
-  for (; i < length; ++i) hash = (hash ^ data[i]) * PRIME;
-  return hash;
+  WordChecksum sum;
+  sum.add(data, length);
+  return sum.value();
 }
 
-void begin_journal(
-    std::vector<std::uint8_t>& journal, long old_length, const FileIdentity& identity) {
-  journal.assign(JOURNAL_MAGIC.begin(), JOURNAL_MAGIC.end());
-  put_u64(journal, static_cast<std::uint64_t>(old_length));
-  put_u64(journal, identity.volume);
-  put_u64(journal, identity.index);
-}
-
-void add_record(
-    std::vector<std::uint8_t>& journal, long offset, const std::uint8_t* old, long length) {
-  if (length <= 0) return;
-  const bool uniform = std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
-  journal.push_back(uniform ? RECORD_FILL : RECORD_BYTES);
-  put_u64(journal, static_cast<std::uint64_t>(offset));
-  put_u64(journal, static_cast<std::uint64_t>(length));
-  if (uniform) {
-    journal.push_back(old[0]);
-  } else {
-    journal.insert(journal.end(), old, old + length);
+// Writes one commit's segment into IMAGE.jnl through ctx.journal_buffer, so
+// that the old bytes of megabytes of moved data pass through one small
+// buffer; the run's first segment brings the header and makes the file.
+class SegmentWriter {
+ public:
+  SegmentWriter(Context& ctx, long old_length)
+      : ctx_(ctx), first_(!os_is_open(ctx.journal_file)), start_(ctx.journal_length) {
+    ctx_.journal_buffer.clear();
+    ctx_.journal_buffer.reserve(static_cast<std::size_t>(FLUSH_AT + CHUNK));
+    if (first_) {
+      ctx_.journal_length = 0;
+      append(JOURNAL_MAGIC.data(), JOURNAL_MAGIC.size(), false);
+      append_u64(static_cast<std::uint64_t>(old_length), false);
+      append_u64(ctx_.image_identity.volume, false);
+      append_u64(ctx_.image_identity.index, false);
+    }
+    head_ = ctx_.journal_length + static_cast<long>(ctx_.journal_buffer.size());
+    append_u64(0, false);  // the body length, set by seal
   }
-}
 
-// Segments are built in place at the end of the journal: a body length to
-// be filled in, the records, then checksum and end mark.
-void open_segment(std::vector<std::uint8_t>& journal) { put_u64(journal, 0); }
-
-void seal_segment(std::vector<std::uint8_t>& journal, std::size_t segment) {
-  const std::size_t body = segment + SEGMENT_HEAD;
-  const std::size_t length = journal.size() - body;
-  for (std::size_t i = 0; i < 8; ++i) {
-    journal[segment + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(length) >> (8 * i));
+  // The old bytes of one range, or one byte when they are all alike.
+  int add_record(long offset, const std::uint8_t* old, long length) {
+    if (length <= 0) return 0;
+    const bool uniform =
+        std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
+    const std::uint8_t kind = uniform ? RECORD_FILL : RECORD_BYTES;
+    append(&kind, 1, true);
+    append_u64(static_cast<std::uint64_t>(offset), true);
+    append_u64(static_cast<std::uint64_t>(length), true);
+    append(old, uniform ? 1 : static_cast<std::size_t>(length), true);
+    return ctx_.journal_buffer.size() >= static_cast<std::size_t>(FLUSH_AT) ? flush() : 0;
   }
-  put_u64(journal, checksum(journal.data() + body, length));
-  journal.insert(journal.end(), SEGMENT_END.begin(), SEGMENT_END.end());
-}
+
+  // Completes the segment in the file, synced when `durable`.
+  int seal(bool durable) {
+    std::array<std::uint8_t, 8> length{};
+    for (std::size_t i = 0; i < length.size(); ++i) {
+      length[i] = static_cast<std::uint8_t>(body_length_ >> (8 * i));
+    }
+    if (head_ >= ctx_.journal_length) {
+      std::copy(length.begin(), length.end(),
+          ctx_.journal_buffer.begin() + (head_ - ctx_.journal_length));
+    } else if (os_write_at(ctx_.journal_file, length.data(), 8, head_) != 8) {
+      return fail();
+    }
+    append_u64(sum_.value(), false);
+    append(SEGMENT_END.data(), SEGMENT_END.size(), false);
+    const int result = flush();
+    if (result != 0) return result;
+    if (durable && !os_sync(ctx_.journal_file)) return fail();
+    // The first segment that must survive a power cut makes the name durable too.
+    if (durable && !ctx_.journal_durable) os_sync_directory_of(name().c_str());
+    return 0;
+  }
+
+  bool write_failed() const { return write_failed_; }
+
+  // Takes the segment out again: nothing of it reached the image.
+  void discard() {
+    ctx_.journal_buffer.clear();
+    if (first_) {
+      if (os_is_open(ctx_.journal_file)) {
+        os_close(ctx_.journal_file);
+        remove_file(name().c_str());
+      }
+    } else if (ctx_.journal_length > start_) {
+      os_truncate(ctx_.journal_file, start_);
+    }
+    ctx_.journal_length = first_ ? 0 : start_;
+  }
+
+ private:
+  static constexpr long FLUSH_AT = 4 * CHUNK;
+
+  std::string name() const { return journal_name(ctx_.image_name); }
+
+  void append(const void* bytes, std::size_t length, bool body) {
+    const auto* data = static_cast<const std::uint8_t*>(bytes);
+    ctx_.journal_buffer.insert(ctx_.journal_buffer.end(), data, data + length);
+    if (!body) return;
+    sum_.add(data, length);
+    body_length_ += length;
+  }
+  void append_u64(std::uint64_t value, bool body) {
+    std::array<std::uint8_t, 8> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    append(bytes.data(), bytes.size(), body);
+  }
+
+  int flush() {
+    if (!os_is_open(ctx_.journal_file) &&
+        !os_open(ctx_.journal_file, name().c_str(), OpenMode::create_new_truncated)) {
+      return report_error(ERR_OPEN_WRITE, name().c_str());
+    }
+    const auto size = static_cast<long>(ctx_.journal_buffer.size());
+    if (os_write_at(ctx_.journal_file, ctx_.journal_buffer.data(), size, ctx_.journal_length) !=
+        size) {
+      return fail();
+    }
+    ctx_.journal_length += size;
+    ctx_.journal_buffer.clear();
+    return 0;
+  }
+  int fail() {
+    write_failed_ = true;
+    return report_error(ERR_WRITE, name().c_str());
+  }
+
+  Context& ctx_;
+  const bool first_;
+  const long start_;  // where the segment begins in the file
+  long head_ = 0;     // where its body length goes
+  std::uint64_t body_length_ = 0;
+  WordChecksum sum_;
+  bool write_failed_ = false;
+};
 
 // The bodies of the whole segments of a journal, in order; empty when the
 // journal is not one (another program's file, or its header torn).
@@ -171,8 +278,8 @@ bool overlaps(const Change& change, const std::vector<ByteRange>& ranges) {
 // Compares what `write` shall put into the image with what it holds, unit
 // by unit; records the units that differ, and their old bytes in the
 // journal (neighbours within a chunk as one record).
-int find_changes(
-    Context& ctx, const CommitWrite& write, long old_length, std::vector<Change>& changes) {
+int find_changes(Context& ctx, const CommitWrite& write, long old_length,
+    std::vector<Change>& changes, SegmentWriter& journal) {
   const long end = write.offset + write.length;
   // Free space this run has filled already needs no second look.
   if (write.source == WriteSource::fill && write.fill == FREE_SECTOR_FILL &&
@@ -210,7 +317,9 @@ int find_changes(
       if (!differs) continue;
       const long kept = std::min(length, std::max(0L, present - unit));
       if (kept > 0 && run_to != unit) {
-        add_record(ctx.journal, position + run_from, old + run_from, run_to - run_from);
+        const int result =
+            journal.add_record(position + run_from, old + run_from, run_to - run_from);
+        if (result != 0) return result;
         run_from = unit;
       }
       if (kept > 0) run_to = unit + kept;
@@ -222,7 +331,8 @@ int find_changes(
         changes.push_back({position + unit, length, &write});
       }
     }
-    add_record(ctx.journal, position + run_from, old + run_from, run_to - run_from);
+    const int result = journal.add_record(position + run_from, old + run_from, run_to - run_from);
+    if (result != 0) return result;
   }
   return 0;
 }
@@ -260,34 +370,6 @@ int write_changes(Context& ctx, const std::vector<Change>& changes) {
   return 0;
 }
 
-// Writes the journal from `at` on (the segment just sealed; the header too
-// when the first commit of a run's changes makes the file) and keeps the
-// file open for the commits that follow.
-int append_segment(Context& ctx, std::size_t at, bool durable) {
-  const std::string name = journal_name(ctx.image_name);
-  const bool first = !os_is_open(ctx.journal_file);
-  if (first && !os_open(ctx.journal_file, name.c_str(), OpenMode::create_new_truncated)) {
-    return report_error(ERR_OPEN_WRITE, name.c_str());
-  }
-  const auto size = static_cast<long>(ctx.journal.size() - at);
-  const bool written =
-      os_write_at(ctx.journal_file, ctx.journal.data() + at, size, static_cast<long>(at)) == size &&
-      (!durable || os_sync(ctx.journal_file));
-  if (!written) {
-    // Nothing of this commit reached the image: the journal is as before.
-    if (first) {
-      os_close(ctx.journal_file);
-      remove_file(name.c_str());
-    } else {
-      os_truncate(ctx.journal_file, static_cast<long>(at));
-    }
-    return report_error(ERR_WRITE, name.c_str());
-  }
-  // The first segment that must survive a power cut makes the name durable too.
-  if (durable && !ctx.journal_durable) os_sync_directory_of(name.c_str());
-  return 0;
-}
-
 // After a change, the free area from the last 0xFF fill to the end of the
 // image is known, so the next change in the same run need not read it.
 void learn_fill(Context& ctx, const CommitPlan& plan) {
@@ -304,29 +386,32 @@ void learn_fill(Context& ctx, const CommitPlan& plan) {
 // fails, the journal stays and the next run that opens the image does it.
 void abandon_changes(Context& ctx) {
   ctx.known_fill_from = -1;
-  os_close(ctx.journal_file);
-  if (!ctx.journal.empty() && roll_back(ctx.image, ctx.journal) && os_sync(ctx.image)) {
-    remove_file(journal_name(ctx.image_name).c_str());
+  if (os_is_open(ctx.journal_file)) {
+    std::vector<std::uint8_t> journal(static_cast<std::size_t>(ctx.journal_length));
+    const bool restored =
+        os_read_at(ctx.journal_file, journal.data(), ctx.journal_length, 0) == ctx.journal_length &&
+        roll_back(ctx.image, journal) && os_sync(ctx.image);
+    os_close(ctx.journal_file);
+    if (restored) remove_file(journal_name(ctx.image_name).c_str());
   }
-  ctx.journal.clear();
+  ctx.journal_length = 0;
   ctx.journal_durable = false;
 }
 
 // The changes are complete: once the image is on disk where that matters,
 // the journal goes.
 int finish_journal(Context& ctx) {
-  if (ctx.journal.empty()) return 0;
-  int result = 0;
-  if (ctx.journal_durable && !os_sync(ctx.image)) result = report_error(ERR_WRITE, ctx.image_name);
-  const std::string name = journal_name(ctx.image_name);
-  if (result != 0) {
+  if (!os_is_open(ctx.journal_file)) return 0;
+  if (ctx.journal_durable && !os_sync(ctx.image)) {
+    const int result = report_error(ERR_WRITE, ctx.image_name);
     abandon_changes(ctx);
     return result;
   }
+  const std::string name = journal_name(ctx.image_name);
   os_close(ctx.journal_file);
   remove_file(name.c_str());
   if (ctx.journal_durable) os_sync_directory_of(name.c_str());
-  ctx.journal.clear();
+  ctx.journal_length = 0;
   ctx.journal_durable = false;
   return 0;
 }
@@ -334,52 +419,38 @@ int finish_journal(Context& ctx) {
 int commit_in_place(Context& ctx, const CommitPlan& plan) {
   const long old_length = image_file_length(ctx);
   if (old_length < 0) return static_cast<int>(old_length);
-  const bool first = ctx.journal.empty();
-  if (first) {
-    ctx.journal_old_length = old_length;
-    begin_journal(ctx.journal, old_length, ctx.image_identity);
-  }
-  const std::size_t segment = ctx.journal.size();
-  // Room for the old bytes of every planned byte, so that records of moved
-  // megabytes are not copied again as the journal grows.
-  std::size_t most = 0;
-  for (const CommitWrite& write : plan.writes) {
-    if (write.source != WriteSource::fill) most += static_cast<std::size_t>(write.length);
-  }
-  const std::size_t wanted = segment + most + 4096;
-  if (wanted > ctx.journal.capacity())
-    ctx.journal.reserve(std::max(wanted, 2 * ctx.journal.capacity()));
-  open_segment(ctx.journal);
+  SegmentWriter journal(ctx, old_length);
   std::vector<Change> changes;
   int result = 0;
   for (const CommitWrite& write : plan.writes) {
-    result = find_changes(ctx, write, old_length, changes);
+    result = find_changes(ctx, write, old_length, changes, journal);
     if (result != 0) break;
   }
   if (result != 0 || changes.empty()) {
-    ctx.journal.resize(first ? 0 : segment);
-    if (result != 0) return result;
-  } else {
-    seal_segment(ctx.journal, segment);
-    const bool durable = std::any_of(changes.begin(), changes.end(),
-        [&](const Change& change) { return overlaps(change, plan.occupied); });
-    const StopSignalsHeld held;
-    result = append_segment(ctx, first ? 0 : segment, durable);
-    if (result != 0) {
-      ctx.journal.resize(first ? 0 : segment);
-    } else {
-      ctx.journal_durable = ctx.journal_durable || durable;
-      result = write_changes(ctx, changes);
-    }
-    ctx.image_length = -1;
-    if (result != 0) {
-      abandon_changes(ctx);
-      return result;
-    }
+    journal.discard();
+    if (result == 0) learn_fill(ctx, plan);
+    // A failed write takes back the changes held together before this one.
+    if (journal.write_failed()) abandon_changes(ctx);
+    return result;
+  }
+  const bool durable = std::any_of(changes.begin(), changes.end(),
+      [&](const Change& change) { return overlaps(change, plan.occupied); });
+  const StopSignalsHeld held;
+  result = journal.seal(durable);
+  if (result != 0) {
+    journal.discard();
+    abandon_changes(ctx);
+    return result;
+  }
+  ctx.journal_durable = ctx.journal_durable || durable;
+  result = write_changes(ctx, changes);
+  ctx.image_length = -1;
+  if (result != 0) {
+    abandon_changes(ctx);
+    return result;
   }
   learn_fill(ctx, plan);
   if (ctx.keep_journal) return 0;
-  const StopSignalsHeld held;
   return finish_journal(ctx);
 }
 
