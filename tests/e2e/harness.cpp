@@ -177,6 +177,13 @@ void expect_run(
   EXPECT_EQ(result.status, status);
 }
 
+std::string add_report(
+    const std::string& long_name, int size, int start, const std::string& attributes) {
+  return "Long name: " + (long_name + std::string(16, ' ')).substr(0, 16) +
+         "\nSize: " + std::to_string(size) + " bytes (" + std::to_string((size + 127) / 128) +
+         " sectors)\nStart: " + std::to_string(start) + "\nAttributes: " + attributes;
+}
+
 std::string out_with_banner(const std::string& text) {
   return "VemTool 1.0 - VEM image utility\n" + text;
 }
@@ -244,18 +251,15 @@ std::uint16_t u16_at(const Bytes& bytes, std::size_t offset) {
   };
   // Where `at` lies in an image laid out as the expected header says.
   std::string area;
-  const std::size_t boot = expected.size() < 16 ? 0 : (expected[12] & 0xFF) * std::size_t{128},
-                    dir =
-                        expected.size() < 16 ? 0 : boot + (expected[13] & 0xFF) * std::size_t{128};
-  if (layout == Layout::plain || expected.size() < 16)
-    area = "";
-  else if (at < boot)
-    area = " (boot area)";
-  else if (at < dir)
-    area = " (directory slot " + std::to_string((at - boot) / 32) + " byte " +
-           std::to_string((at - boot) % 32) + ")";
-  else
-    area = " (data sector " + std::to_string(at / 128) + " byte " + std::to_string(at % 128) + ")";
+  if (layout == Layout::image && expected.size() >= 16) {
+    const std::size_t boot = (expected[12] & 0xFF) * std::size_t{128},
+                      dir = boot + (expected[13] & 0xFF) * std::size_t{128};
+    area = at < boot  ? " (boot area)"
+           : at < dir ? " (directory slot " + std::to_string((at - boot) / 32) + " byte " +
+                            std::to_string((at - boot) % 32) + ")"
+                      : " (data sector " + std::to_string(at / 128) + " byte " +
+                            std::to_string(at % 128) + ")";
+  }
   return ::testing::AssertionFailure()
          << "lengths " << actual.size() << " (actual) and " << expected.size()
          << " (expected); first difference at offset " << at << area << ": actual " << hex(actual)
