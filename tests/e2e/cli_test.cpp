@@ -144,8 +144,7 @@ TEST_P(DefaultBooterTest, LiesBesideTheProgram) {
 INSTANTIATE_TEST_SUITE_P(Cli, DefaultBooterTest,
     ::testing::Values(BooterCase{"SlashPath", "bin/vemtool", "bin/vem-boot.bin"},
         BooterCase{"BackslashAfterSlash", "bin/x\\vemtool", "bin/vem-boot.bin"},
-        BooterCase{"BackslashPath", "bin\\vemtool", "bin\\vem-boot.bin"},
-        BooterCase{"FoundThroughPathUsesCurrentDirectory", "vemtool", "vem-boot.bin"}),
+        BooterCase{"BackslashPath", "bin\\vemtool", "bin\\vem-boot.bin"}),
     CaseName());
 
 // A full disk on standard output must not pass for success.

@@ -1,6 +1,5 @@
 #include "harness.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -11,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -145,13 +145,9 @@ void E2eTest::make_read_only(const std::string& name) { ::chmod(path(name).c_str
 
 std::vector<std::string> E2eTest::list_dir(const std::string& name) const {
   std::vector<std::string> names;
-  DIR* handle = ::opendir(path(name).c_str());
-  if (handle == nullptr) return names;
-  while (const dirent* item = ::readdir(handle)) {
-    const std::string entry = item->d_name;
-    if (entry != "." && entry != "..") names.push_back(entry);
-  }
-  ::closedir(handle);
+  std::error_code error;  // a missing directory lists nothing
+  for (const auto& entry : std::filesystem::directory_iterator(path(name), error))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
