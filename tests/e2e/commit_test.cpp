@@ -32,10 +32,7 @@ Bytes shaped_image(Shape shape) {
   }
   if (gaps) {
     image.slots.push_back({0, " stray slot bytes" + Bytes(15, 'x')});  // free: starts with a blank
-    image.slots.push_back(
-        {6, "\xE5"
-            "also free" +
-                Bytes(22, '\x01')});
+    image.slots.push_back({6, Bytes(1, '\xE5') + "also free" + Bytes(22, '\x01')});
     image.data.push_back({10, Bytes(128, '\0')});                // between files
     image.data.push_back({900, "stray data in a free sector"});  // behind the last file
   }
@@ -60,21 +57,16 @@ void PrintTo(const WritingCommand& command, std::ostream* out) { *out << command
 const std::vector<WritingCommand>& writing_commands() {
   static const std::vector<WritingCommand> commands = {
       {"Add", {"-fa", "new.bin", "-ln", "New one", "-sa", "0x4000", "-al"}},
-      {"AddOverwrite", {"-fa", "a.b", "-ow"}},
-      {"Replace", {"-fr", "B.B", "new.bin"}},
-      {"AddComplex", {"-fc", "CX_Long#20n_4096_3.B"}},
-      {"AddList", {"-fl", "list.txt"}},
+      {"AddOverwrite", {"-fa", "a.b", "-ow"}}, {"Replace", {"-fr", "B.B", "new.bin"}},
+      {"AddComplex", {"-fc", "CX_Long#20n_4096_3.B"}}, {"AddList", {"-fl", "list.txt"}},
       {"ChangeParameters", {"-fp", "A.B", "-fn", "Z.B", "-sa", "1", "-al"}},
-      {"DeleteFirst", {"-fd", "A*"}},
-      {"DeleteLast", {"-fd", "D*"}},
-      {"DeleteAll", {"-fd", "*"}},
+      {"DeleteFirst", {"-fd", "A*"}}, {"DeleteLast", {"-fd", "D*"}}, {"DeleteAll", {"-fd", "*"}},
       {"ReconfigureItems", {"-ir", "-id", "64", "-is", "128"}},
       {"ReconfigureSize", {"-ir", "-is", "256"}},
       {"ReconfigureBootOnly", {"-ir", "-ib", "boot1.bin", "-is", "128"}},
       {"ReconfigureBootGrows", {"-ir", "-ib", "boot2.bin", "-is", "128"}},
       {"MakeLoader", {"-ml", "LDR.L", "A.B", "B.B", "-mon", "2X"}},
-      {"CreateOverExisting", {"-ic", "-ib", "boot1.bin", "-is", "64"}},
-  };
+      {"CreateOverExisting", {"-ic", "-ib", "boot1.bin", "-is", "64"}}};
   return commands;
 }
 
@@ -102,6 +94,11 @@ class CommitTest : public E2eTest, public ::testing::WithParamInterface<WritingC
     image = read_file("img.vem");
     return result;
   }
+  // The command on the made-elsewhere image under strace with `fault` injected
+  // at its 1st, 2nd, ... call until a run completes with `fresh`; `check`
+  // judges each run that did not. Returns how many did not.
+  template <class Check>
+  int inject_until_done(const std::string& fault, const Bytes& fresh, const Check& check);
 };
 
 // More calls of one kind than any command here makes: a run that is still
@@ -113,6 +110,26 @@ std::string strace_path() {
     if (::access(candidate, X_OK) == 0) return candidate;
   }
   return "";
+}
+
+template <class Check>
+int CommitTest::inject_until_done(
+    const std::string& fault, const Bytes& fresh, const Check& check) {
+  for (int n = 1; n < MAX_INJECTIONS; ++n) {
+    SCOPED_TRACE(fault + " #" + std::to_string(n));
+    write_file("img.vem", shaped_image(Shape::made_elsewhere));
+    RunOptions options;
+    options.wrapper = {strace_path(), "-f", "-o", "/dev/null", "-e",
+        "inject=" + fault + ":when=" + std::to_string(n)};
+    const RunResult result = run(command_line(), options);
+    if (result.status == 0) {
+      expect_bytes(read_file("img.vem"), fresh);
+      return n - 1;
+    }
+    check(result);
+  }
+  ADD_FAILURE() << fault << " still cut the run short at call " << MAX_INJECTIONS;
+  return MAX_INJECTIONS;
 }
 
 }  // namespace
@@ -140,31 +157,20 @@ TEST_P(CommitTest, LeavesTheBytesOfAFullRewrite) {
 // A kill before any write, rename, unlink, link, truncate or sync leaves
 // the old image or the new one, once the next run has opened it.
 TEST_P(CommitTest, KilledAnywhereLeavesTheOldOrTheNewImage) {
-  const std::string strace = strace_path();
-  if (strace.empty()) GTEST_SKIP() << "strace is not installed (apt-get install strace)";
+  if (strace_path().empty()) GTEST_SKIP() << "strace is not installed (apt-get install strace)";
   const Bytes old = shaped_image(Shape::made_elsewhere);
   Bytes fresh;
   ASSERT_EQ(reference_run(Shape::made_elsewhere, fresh).status, 0);
   int kills = 0;
   for (const char* call :
       {"pwrite64", "write", "rename", "unlink", "link", "ftruncate", "fdatasync", "fsync"}) {
-    for (int n = 1; n < MAX_INJECTIONS; ++n) {
-      SCOPED_TRACE(std::string(call) + " #" + std::to_string(n));
-      write_file("img.vem", old);
-      RunOptions options;
-      options.wrapper = {strace, "-f", "-o", "/dev/null", "-e",
-          "inject=" + std::string(call) + ":signal=KILL:when=" + std::to_string(n)};
-      const int status = run(command_line(), options).status;
-      if (status != 128 + SIGKILL) {  // no call of this kind was left: the run completed
-        EXPECT_EQ(status, 0);
-        break;
-      }
-      ++kills;
-      ASSERT_EQ(run({"img.vem", "-ii"}).status, 0);
+    kills += inject_until_done(std::string(call) + ":signal=KILL", fresh, [&](const RunResult& r) {
+      EXPECT_EQ(r.status, 128 + SIGKILL);
+      EXPECT_EQ(run({"img.vem", "-ii"}).status, 0);
       const Bytes after = read_file("img.vem");
       EXPECT_TRUE(after == old || after == fresh) << "neither old nor new";
       EXPECT_FALSE(exists("img.vem.jnl") || exists("img.vem.new"));
-    }
+    });
   }
   EXPECT_GT(kills, 0);
   RecordProperty("kill_points", kills);
@@ -173,29 +179,16 @@ TEST_P(CommitTest, KilledAnywhereLeavesTheOldOrTheNewImage) {
 // A failed write or sync fails the command with its message, and the image
 // is the old one when the command ends.
 TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
-  const std::string strace = strace_path();
-  if (strace.empty()) GTEST_SKIP() << "strace is not installed (apt-get install strace)";
-  const Bytes old = shaped_image(Shape::made_elsewhere);
+  if (strace_path().empty()) GTEST_SKIP() << "strace is not installed (apt-get install strace)";
   Bytes fresh;
   ASSERT_EQ(reference_run(Shape::made_elsewhere, fresh).status, 0);
   int failures = 0;
   for (const char* fault : {"pwrite64:error=EIO", "pwrite64:error=ENOSPC", "fdatasync:error=EIO"}) {
-    for (int n = 1; n < MAX_INJECTIONS; ++n) {
-      SCOPED_TRACE(std::string(fault) + " #" + std::to_string(n));
-      write_file("img.vem", old);
-      RunOptions options;
-      options.wrapper = {strace, "-f", "-o", "/dev/null", "-e",
-          "inject=" + std::string(fault) + ":when=" + std::to_string(n)};
-      const RunResult result = run(command_line(), options);
-      if (result.status == 0) {
-        expect_bytes(read_file("img.vem"), fresh);
-        break;
-      }
-      ++failures;
-      ASSERT_EQ(result.status, 14);
-      EXPECT_EQ(result.err.rfind("Can't write to the file '", 0), 0u) << result.err;
-      expect_bytes(read_file("img.vem"), old);
-    }
+    failures += inject_until_done(fault, fresh, [&](const RunResult& r) {
+      EXPECT_EQ(r.status, 14);
+      EXPECT_EQ(r.err.rfind("Can't write to the file '", 0), 0u) << r.err;
+      expect_bytes(read_file("img.vem"), shaped_image(Shape::made_elsewhere));
+    });
   }
   RecordProperty("failure_points", failures);
 }

@@ -1,6 +1,5 @@
 #include "harness.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
@@ -11,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -145,13 +145,9 @@ void E2eTest::make_read_only(const std::string& name) { ::chmod(path(name).c_str
 
 std::vector<std::string> E2eTest::list_dir(const std::string& name) const {
   std::vector<std::string> names;
-  DIR* handle = ::opendir(path(name).c_str());
-  if (handle == nullptr) return names;
-  while (const dirent* item = ::readdir(handle)) {
-    const std::string entry = item->d_name;
-    if (entry != "." && entry != "..") names.push_back(entry);
-  }
-  ::closedir(handle);
+  std::error_code error;  // a missing directory lists nothing
+  for (const auto& entry : std::filesystem::directory_iterator(path(name), error))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -175,6 +171,13 @@ void expect_run(
   EXPECT_EQ(result.out, out_with_banner(out));
   EXPECT_EQ(result.err, err.empty() ? "" : err_line(err));
   EXPECT_EQ(result.status, status);
+}
+
+std::string add_report(
+    const std::string& long_name, int size, int start, const std::string& attributes) {
+  return "Long name: " + (long_name + std::string(16, ' ')).substr(0, 16) +
+         "\nSize: " + std::to_string(size) + " bytes (" + std::to_string((size + 127) / 128) +
+         " sectors)\nStart: " + std::to_string(start) + "\nAttributes: " + attributes;
 }
 
 std::string out_with_banner(const std::string& text) {
@@ -244,18 +247,15 @@ std::uint16_t u16_at(const Bytes& bytes, std::size_t offset) {
   };
   // Where `at` lies in an image laid out as the expected header says.
   std::string area;
-  const std::size_t boot = expected.size() < 16 ? 0 : (expected[12] & 0xFF) * std::size_t{128},
-                    dir =
-                        expected.size() < 16 ? 0 : boot + (expected[13] & 0xFF) * std::size_t{128};
-  if (layout == Layout::plain || expected.size() < 16)
-    area = "";
-  else if (at < boot)
-    area = " (boot area)";
-  else if (at < dir)
-    area = " (directory slot " + std::to_string((at - boot) / 32) + " byte " +
-           std::to_string((at - boot) % 32) + ")";
-  else
-    area = " (data sector " + std::to_string(at / 128) + " byte " + std::to_string(at % 128) + ")";
+  if (layout == Layout::image && expected.size() >= 16) {
+    const std::size_t boot = (expected[12] & 0xFF) * std::size_t{128},
+                      dir = boot + (expected[13] & 0xFF) * std::size_t{128};
+    area = at < boot  ? " (boot area)"
+           : at < dir ? " (directory slot " + std::to_string((at - boot) / 32) + " byte " +
+                            std::to_string((at - boot) % 32) + ")"
+                      : " (data sector " + std::to_string(at / 128) + " byte " +
+                            std::to_string(at % 128) + ")";
+  }
   return ::testing::AssertionFailure()
          << "lengths " << actual.size() << " (actual) and " << expected.size()
          << " (expected); first difference at offset " << at << area << ": actual " << hex(actual)

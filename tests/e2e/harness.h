@@ -44,6 +44,10 @@ RunOptions output_to(const std::string& path);
 // (empty: none) and the exit status.
 void expect_run(
     const RunResult& result, const std::string& out, const std::string& err, int status);
+// The -fa report from its "Long name" line to the attributes (without the
+// newline that ends "None").
+std::string add_report(
+    const std::string& long_name, int size, int start = 0, const std::string& attributes = "None");
 
 class E2eTest : public ::testing::Test {
  protected:
@@ -58,13 +62,10 @@ class E2eTest : public ::testing::Test {
   Bytes read_file(const std::string& name) const;
   bool exists(const std::string& name) const;
   void make_dir(const std::string& name);
-  // Puts a copy of the built vemtool at `name`, as an install would.
-  void copy_binary(const std::string& name);
-  // Hands a file or directory to the unprivileged user, or takes write access away.
-  void give_to_nobody(const std::string& name);
+  void copy_binary(const std::string& name);     // a copy of the built vemtool, as installed
+  void give_to_nobody(const std::string& name);  // to the unprivileged user
   void make_read_only(const std::string& name);
-  // The test directory's file names, sorted.
-  std::vector<std::string> list_dir(const std::string& name = ".") const;
+  std::vector<std::string> list_dir(const std::string& name = ".") const;  // sorted
 
   // Creates `image` from a Booter of `booter_size` bytes written beside it.
   void create_image(
@@ -74,14 +75,10 @@ class E2eTest : public ::testing::Test {
   std::string scratch_;  // outside dir_: captured output lives here
 };
 
-// Standard output of a run: the banner, then `text`.
-std::string out_with_banner(const std::string& text);
-// Standard error of a failure: the message and its blank line.
-std::string err_line(const std::string& message);
+std::string out_with_banner(const std::string& text);  // the banner, then `text`
+std::string err_line(const std::string& message);      // the message and its blank line
 
-// A valid Booter of `size` bytes (signature, jump opcode, patterned code).
-Bytes make_booter(int size);
-// A file of `size` bytes with a pattern that differs per `seed`.
+Bytes make_booter(int size);  // valid: signature, jump opcode, patterned code
 Bytes pattern_bytes(int size, int seed = 1);
 
 // One 32-byte directory entry as stored.
@@ -115,11 +112,9 @@ struct CaseName {
   void PrintTo(const Case& c, std::ostream* out) { *out << c.name; } \
   class Test : public Base, public ::testing::WithParamInterface<Case> {}
 
-// How a byte comparison names the place of the first difference.
-enum class Layout {
-  image,  // by area of the expected image's header: boot, directory slot and byte, data sector
-  plain,  // by offset alone (host files)
-};
+// How a byte comparison names the place of the first difference: by area of
+// the expected image's header (boot, directory slot, data sector) or by offset.
+enum class Layout { image, plain };
 
 // Compares two byte strings without dumping them: on a difference it tells the
 // lengths and the first differing offset with both bytes, by area for images.

@@ -56,6 +56,10 @@ INSTANTIATE_TEST_SUITE_P(Image, CreateTest,
             "32 kB (256 sectors)\nVEM BOOT file: boot.bin\nVEM Boot size: 24576 bytes\n"
             "Directory items: 256 (8192 bytes)\nCapacity: 0 kB (0 secotrs)\n",
             ""},
+        CreateCase{"LargestEndsInSector65535", {"-is", "8192", "-id", "256"}, 100, 1, 64, 65535,
+            "8192 kB (65536 sectors)\nVEM BOOT file: boot.bin\nVEM Boot size: 128 bytes\n"
+            "Directory items: 256 (8192 bytes)\nCapacity: 8183.88 kB (65471 secotrs)\n",
+            ""},
         CreateCase{"Defaults", {}, 1000, 8, 8, 4095,
             "512 kB (4096 sectors)\nVEM BOOT file: boot.bin\nVEM Boot size: 1024 bytes\n"
             "Directory items: 32 (1024 bytes)\nCapacity: 510 kB (4080 secotrs)\n",
@@ -251,37 +255,20 @@ INSTANTIATE_TEST_SUITE_P(Image, RefusalTest,
         Refusal{"ReadOnly", VALID, unprivileged(), {"-c"}, "", UNOPENED, 12}),
     CaseName());
 
-// Slots 0, 2, 3 and 5 hold GAME, PIC, ZERO and entries a used slot cannot hold;
-// FG to FX follow in slots 6 to 23, so the full listing pauses before row 21.
+// Slots 0, 2, 5 and 9 hold GAME, PIC, ZERO and FJ; slots 1 and 3 entries a used slot cannot hold.
 RawImage catalogue_image() {
-  RawImage image{1, 8, 255,
+  return {1, 8, 255,
       {{0, raw_entry('B', "GAME", 9, 49152, 1, 3, "Space Game")},
           {1, raw_entry('B', "\xE5GONE", 9, 0, 10)}, {3, raw_entry('\x7F', "OLD", 9, 0, 10)},
           {2, raw_entry('P', "PIC", 10, 0x4000, 129, 1, {"a\x01\x7F\x80z\0\x1F!", 8})},
-          {5, raw_entry('B', "ZERO", 12, 0, 0, 6)}},
+          {5, raw_entry('B', "ZERO", 12, 0, 0, 6)}, {9, raw_entry('C', "FJ", 12, 0, 128)}},
       {}};
-  for (int slot = 6; slot < 24; ++slot) {
-    image.slots.push_back({slot, raw_entry('C', {'F', char('A' + slot)}, slot + 6, 0, 128)});
-  }
-  return image;
 }
 
 const std::string GAME_ROW =
                       "  1  B GAME      Space Game        49152 (C000h)      1 (0001h)  AL\n",
                   ZERO_ROW =
                       "  6  B ZERO                            0 (0000h)      0 (0000h)  A-\n";
-std::string full_listing() {
-  std::string all =
-      GAME_ROW + "  3  P PIC       a   z  !          16384 (4000h)    129 (0081h)  -L\n" + ZERO_ROW;
-  for (int slot = 6; slot < 24; ++slot) {
-    all += (slot == 23    ? "\nPress ENTER ...\n "
-               : slot < 9 ? "  "
-                          : " ") +
-           std::to_string(slot + 1) + "  C F" + char('A' + slot) + std::string(24, ' ') +
-           "      0 (0000h)    128 (0080h)  --\n";
-  }
-  return all + "\n2.625 kB in 21 file(s), 28.25 kB free\n";
-}
 
 struct CatalogueCase {
   const char* name;
@@ -304,10 +291,15 @@ TEST_P(CatalogueTest, ListsMatchingSlots) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Image, CatalogueTest,
-    ::testing::Values(CatalogueCase{"AllPausingBeforeRow21", {}, "????????", full_listing()},
+    ::testing::Values(
+        CatalogueCase{"All", {}, "????????",
+            GAME_ROW + "  3  P PIC       a   z  !          16384 (4000h)    129 (0081h)  -L\n" +
+                ZERO_ROW +
+                " 10  C FJ                              0 (0000h)    128 (0080h)  --\n"
+                "\n0.5 kB in 4 file(s), 30.375 kB free\n"},
         CatalogueCase{"ByType", {"*.B"}, "????????.B",
-            GAME_ROW + ZERO_ROW + "\n0.125 kB in 2 file(s), 28.25 kB free\n"},
-        CatalogueCase{"NoMatch", {"NONE"}, "NONE", "\n0 kB in 0 file(s), 28.25 kB free\n"}),
+            GAME_ROW + ZERO_ROW + "\n0.125 kB in 2 file(s), 30.375 kB free\n"},
+        CatalogueCase{"NoMatch", {"NONE"}, "NONE", "\n0 kB in 0 file(s), 30.375 kB free\n"}),
     CaseName());
 
 }  // namespace
