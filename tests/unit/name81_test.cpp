@@ -42,7 +42,7 @@ TEST_P(ParseName, FillsSlotOrRefuses) {
 
 const std::string LONGEST = "d/" + std::string(249, 'a') + ".bin",
                   TOO_LONG = LONGEST + "x";  // 255, 256 characters
-const NameCase NAME_CASES[] = {{"ExactName", "ze~ta.b", EXACT, 0, "|ZE~TA.B|ZE~TA   B"},
+const NameCase NAME_CASES[] = {{"ExactName", "~eta.~", EXACT, 0, "|~ETA.~|~ETA    ~"},
     {"StarAsLiteralType", "ab.*", EXACT, 0, "|AB.*|AB      *"},
     {"InnerSpaces", "my file.t", EXACT, 0, "|MY FILE.T|MY FILE T"},
     {"PointAsType", "a..", EXACT, 0, "|A..|A       ."},
