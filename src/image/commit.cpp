@@ -27,6 +27,15 @@ constexpr std::size_t SEGMENT_HEAD = 8;                // body length
 constexpr std::size_t SEGMENT_TAIL = 8 + 8;            // checksum, end mark
 constexpr std::size_t RECORD_HEADER = 1 + 8 + 8;       // kind, offset, length
 
+using U64Bytes = std::array<std::uint8_t, 8>;
+
+U64Bytes u64_bytes(std::uint64_t value) {
+  U64Bytes bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  return bytes;
+}
+
 std::uint64_t get_u64(const std::uint8_t* in) {
   std::uint64_t value = 0;
   for (int i = 7; i >= 0; --i) value = (value << 8) | in[i];
@@ -62,7 +71,7 @@ class WordChecksum {
  private:
   static constexpr std::uint64_t PRIME = 1099511628211ull;
   std::uint64_t hash_ = 14695981039346656037ull;
-  std::array<std::uint8_t, 8> carry_{};
+  U64Bytes carry_{};
   std::size_t carried_ = 0;
 };
 
@@ -107,10 +116,7 @@ class SegmentWriter {
 
   // Completes the segment in the file, synced when `durable`.
   int seal(bool durable) {
-    std::array<std::uint8_t, 8> length{};
-    for (std::size_t i = 0; i < length.size(); ++i) {
-      length[i] = static_cast<std::uint8_t>(body_length_ >> (8 * i));
-    }
+    const U64Bytes length = u64_bytes(body_length_);
     if (head_ >= ctx_.journal_length) {
       std::copy(length.begin(), length.end(),
           ctx_.journal_buffer.begin() + (head_ - ctx_.journal_length));
@@ -156,10 +162,7 @@ class SegmentWriter {
     body_length_ += length;
   }
   void append_u64(std::uint64_t value, bool body) {
-    std::array<std::uint8_t, 8> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
+    const U64Bytes bytes = u64_bytes(value);
     append(bytes.data(), bytes.size(), body);
   }
 
