@@ -5,6 +5,7 @@
 #include "image/platform.h"
 
 int main(int argc, char** argv) {
+  occupy_closed_standard_streams();
   std::vector<std::string> arguments = host_arguments(argc, argv);
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());

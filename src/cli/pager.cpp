@@ -2,7 +2,12 @@
 
 #include <cstdio>
 
+#include "image/platform.h"
+
 void wait_for_enter() {
+  // Only a person at a console can answer; a pipe or a script's input would
+  // wait unseen for a line it was never meant to give.
+  if (!interactive_console()) return;
   std::fputs("\nPress ENTER ...\n", stdout);
   std::fflush(stdout);
   int c;

@@ -1,5 +1,6 @@
 #pragma once
 
-// Prints the pager prompt and waits for a line on standard input; returns
-// when the line ends or the input does.
+// At a console (standard input and output both terminals): prints the pager
+// prompt and waits for a line; returns when the line ends or the input does.
+// Elsewhere nothing: the rows go straight through.
 void wait_for_enter();

@@ -518,13 +518,17 @@ int write_whole(Context& ctx, const OsFile& out, const CommitPlan& plan) {
   return writer.flush() ? 0 : report_error(ERR_WRITE, ctx.image_name);
 }
 
-// The previous image as IMAGE.tmp: a second name for the same file where
-// the host allows one, a copy elsewhere.
-int keep_previous_image(Context& ctx) {
-  const std::string temporary = temporary_copy_name(ctx.image_name);
-  remove_file(temporary.c_str());
-  if (link_file(ctx.image_name, temporary.c_str())) return 0;
-  return copy_host_file(temporary.c_str(), ctx.image_name);
+// The previous image as IMAGE.tmp or IMAGE.bak: a second name for the same
+// file where the host allows one, a copy elsewhere. A backup never replaces
+// a file of its name.
+int keep_previous_image(Context& ctx, PreviousImage previous) {
+  const bool backup = previous == PreviousImage::backup;
+  const std::string kept =
+      backup ? backup_name(ctx.image_name) : temporary_copy_name(ctx.image_name);
+  if (backup && path_exists(kept.c_str())) return report_error(ERR_ACCESS_WRITE, kept.c_str());
+  if (!backup) remove_file(kept.c_str());
+  if (link_file(ctx.image_name, kept.c_str())) return 0;
+  return copy_host_file(kept.c_str(), ctx.image_name);
 }
 
 int commit_whole_image(Context& ctx, const CommitPlan& plan) {
@@ -539,9 +543,10 @@ int commit_whole_image(Context& ctx, const CommitPlan& plan) {
   os_lock(out, true, 0);
   const bool durable = old_length > 0;
   int result = write_whole(ctx, out, plan);
-  if (result == 0 && plan.keep_previous) os_apply_mode(out, mode_of(ctx.image_name));
+  const bool keep = plan.previous != PreviousImage::dropped;
+  if (result == 0 && keep) os_apply_mode(out, mode_of(ctx.image_name));
   if (result == 0 && durable && !os_sync(out)) result = report_error(ERR_WRITE, ctx.image_name);
-  if (result == 0 && plan.keep_previous) result = keep_previous_image(ctx);
+  if (result == 0 && keep) result = keep_previous_image(ctx, plan.previous);
   if (result == 0) {
     const StopSignalsHeld held;
     // Where the old image must be closed first, a failed replace leaves it
@@ -567,8 +572,10 @@ int commit_whole_image(Context& ctx, const CommitPlan& plan) {
 // every range written in place, a whole image over the truncated file.
 int rewrite_in_place(Context& ctx, const CommitPlan& plan) {
   if (plan.whole_image) {
-    if (plan.keep_previous) {
-      const std::string temporary = temporary_copy_name(ctx.image_name);
+    if (plan.previous != PreviousImage::dropped) {
+      const std::string temporary = plan.previous == PreviousImage::backup
+                                        ? backup_name(ctx.image_name)
+                                        : temporary_copy_name(ctx.image_name);
       const int result = copy_host_file(temporary.c_str(), ctx.image_name);
       if (result != 0) return result;
     }

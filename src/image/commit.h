@@ -39,6 +39,13 @@ struct CommitWrite {
   int unit;                   // in place: bytes compared and written as one
 };
 
+// What becomes of the previous image when a whole new one replaces it.
+enum class PreviousImage {
+  dropped,         // -ic
+  temporary_copy,  // -ir: kept as IMAGE.tmp once the new one is in place (the caller removes it)
+  backup,          // kept as IMAGE.bak for good; an existing IMAGE.bak refuses the change
+};
+
 struct ByteRange {
   long offset;
   long length;
@@ -53,10 +60,8 @@ struct CommitPlan {
   // replaces the image file.
   bool whole_image = false;
   long length = 0;
-  // Whole image: keep the previous image as IMAGE.tmp once the new one is
-  // in place (the caller removes it), and give the new file the previous
-  // one's permissions and owner.
-  bool keep_previous = false;
+  // Whole image: what becomes of the previous image.
+  PreviousImage previous = PreviousImage::dropped;
 };
 
 CommitWrite bytes_write(long offset, long length, const std::uint8_t* bytes, int unit);

@@ -74,6 +74,7 @@ bool close_written(FileGuard& file) {
 std::string journal_name(const char* image) { return std::string(image) + ".jnl"; }
 std::string new_image_name(const char* image) { return std::string(image) + ".new"; }
 std::string temporary_copy_name(const char* image) { return std::string(image) + ".tmp"; }
+std::string backup_name(const char* image) { return std::string(image) + ".bak"; }
 
 bool command_writes_image(const Context& ctx) {
   return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li);

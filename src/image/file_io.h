@@ -81,3 +81,4 @@ int copy_host_file(const char* target, const char* source);
 std::string journal_name(const char* image);
 std::string new_image_name(const char* image);
 std::string temporary_copy_name(const char* image);
+std::string backup_name(const char* image);

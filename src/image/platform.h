@@ -1,7 +1,7 @@
 // Every call into the operating system that the tool makes beyond the
-// standard library lives behind these functions (POSIX and Windows forms in
-// platform.cpp). Nothing here reports errors: callers decide what a failure
-// means and report it through report_error.
+// standard library lives behind these functions (platform_posix.cpp and
+// platform_windows.cpp; the build picks one). Nothing here reports errors:
+// callers decide what a failure means and report it through report_error.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,19 @@ constexpr const char* HOST_LINE_END = "\n";
 // the wide command line instead.
 std::vector<std::string> host_arguments(int argc, char** argv);
 
+// Makes sure that standard input, output and error are open before anything
+// else is: a caller that closed one (vemtool ... 2>&-) would otherwise see
+// the next file opened, the image, take its number and receive messages.
+// A closed one is taken by the null device opened the other way round, so
+// that it still fails to read or write as a closed one does. Where that
+// cannot be done the process ends at once with EXIT_NO_STREAMS.
+void occupy_closed_standard_streams();
+constexpr int EXIT_NO_STREAMS = 14;  // as for output that cannot be written
+
+// Are standard input and standard output both a terminal (a console)? Only
+// then is a person there to answer the pager.
+bool interactive_console();
+
 // std::fopen for a UTF-8 path (Windows opens it through the wide-character
 // API, so names outside the ANSI code page work).
 std::FILE* open_host_stream(const char* path, const char* mode);
@@ -37,7 +50,9 @@ struct FileIdentity {
   std::uint64_t index = 0;
   bool known = false;
 };
-bool same_identity(const FileIdentity& a, const FileIdentity& b);
+inline bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+}
 FileIdentity identity_of_path(const char* path);
 FileIdentity identity_of_stream(std::FILE* file);
 

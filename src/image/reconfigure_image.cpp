@@ -67,7 +67,7 @@ int rebuild(Context& ctx, int boot_length) {
   CommitPlan plan;
   plan.whole_image = true;
   plan.length = ctx.image_size;
-  plan.keep_previous = true;
+  plan.previous = PreviousImage::temporary_copy;
   plan.writes.push_back(bytes_write(0, ctx.boot_size, ctx.boot_area, SECTOR_SIZE));
   std::vector<std::uint8_t> directory;
   plan_packed_layout(ctx, plan, directory, ALL_DATA);

@@ -196,6 +196,35 @@ TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
 INSTANTIATE_TEST_SUITE_P(Commands, CommitTest, ::testing::ValuesIn(writing_commands()),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A standard stream the caller closed is never taken by the image: each
+// command leaves the image as it does with all three open, and output that
+// cannot be written fails the run as it does on a full disk.
+using ClosedStreamTest = CommitTest;
+TEST_P(ClosedStreamTest, LeavesTheImageAsWithAllStreamsOpen) {
+  write_file("img.vem", shaped_image(Shape::packed));
+  const int status = run(command_line()).status;
+  const Bytes expected = read_file("img.vem");
+  for (const int stream : {0, 1, 2}) {
+    SCOPED_TRACE(stream);
+    write_file("img.vem", shaped_image(Shape::packed));
+    RunOptions closed;
+    closed.closed_stream = stream;
+    const RunResult result = run(command_line(), closed);
+    EXPECT_EQ(result.status, stream == 1 && status == 0 ? 14 : status);
+    expect_bytes(read_file("img.vem"), expected);
+  }
+}
+
+std::vector<WritingCommand> every_command() {
+  std::vector<WritingCommand> commands = writing_commands();
+  commands.insert(commands.end(), {{"Catalogue", {"-c"}}, {"Info", {"-ii"}},
+                                      {"Extract", {"-fx", "*", "-cfn", "-cfnl", "list.txt"}},
+                                      {"LoaderInfoOfMissingFile", {"-li", "GAME.B"}}});
+  return commands;
+}
+INSTANTIATE_TEST_SUITE_P(Commands, ClosedStreamTest, ::testing::ValuesIn(every_command()),
+    [](const auto& info) { return std::string(info.param.name); });
+
 using CommitSafetyTest = E2eTest;
 
 // Moving 300 kB writes a journal larger than the buffer it passes through:

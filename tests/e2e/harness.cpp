@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +31,34 @@ void remove_tree(const std::string& path) {
   const std::string command = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
   if (std::system(command.c_str()) != 0)
     std::fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+// A pseudo-terminal in raw mode: what is typed arrives as it is, and the
+// output comes back without line-end translation. False when there is none.
+bool open_terminal(int& master, int& slave) {
+  master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return false;
+  slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  termios mode{};
+  if (slave < 0 || ::tcgetattr(slave, &mode) != 0) return false;
+  ::cfmakeraw(&mode);
+  return ::tcsetattr(slave, TCSANOW, &mode) == 0;
+}
+
+// Everything the program writes to the terminal until it ends; its wait status.
+std::string drain_terminal(int master, pid_t child, int& wait_status) {
+  std::string out;
+  char piece[4096];
+  for (bool ended = false;;) {
+    pollfd ready{master, POLLIN, 0};
+    if (::poll(&ready, 1, ended ? 0 : 20) > 0) {
+      const ssize_t n = ::read(master, piece, sizeof piece);
+      if (n > 0) out.append(piece, static_cast<std::size_t>(n));
+      if (n > 0) continue;
+    }
+    if (ended) return out;
+    ended = ::waitpid(child, &wait_status, WNOHANG) == child;
+  }
 }
 
 std::string slurp(const std::string& path) {
@@ -55,8 +85,11 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   const std::string err_path = scratch_ + "/stderr";
   std::ofstream(in_path, std::ios::binary | std::ios::trunc) << options.input;
   ::chmod(in_path.c_str(), 0666);
+  // VEMTOOL_UNDER_TEST runs the tests against another build (an older one, say).
+  const char* under_test = std::getenv("VEMTOOL_UNDER_TEST");
   const std::string binary = !options.binary.empty() ? options.binary
                              : options.reference     ? VEMTOOL_REFERENCE_BINARY
+                             : under_test != nullptr ? under_test
                                                      : VEMTOOL_BINARY;
   std::vector<std::string> argv_text = options.wrapper;
 #ifdef VEMTOOL_VALGRIND
@@ -72,17 +105,26 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   for (std::string& text : argv_text) argv.push_back(text.data());
   argv.push_back(nullptr);
 
+  int master = -1;
+  int slave = -1;
+  if (options.terminal && !open_terminal(master, slave)) return {};
   std::fflush(nullptr);
   const pid_t child = ::fork();
   if (child == 0) {
-    const int in = ::open(in_path.c_str(), O_RDONLY);
     const std::string& out_target = options.stdout_path.empty() ? out_path : options.stdout_path;
-    const int out = ::open(out_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int in = options.terminal ? ::dup(slave) : ::open(in_path.c_str(), O_RDONLY);
+    const int out = options.terminal
+                        ? ::dup(slave)
+                        : ::open(out_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (in < 0 || out < 0 || err < 0) ::_exit(127);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    for (const int fd : {in, out, err, master, slave}) {
+      if (fd > 2) ::close(fd);
+    }
+    if (options.closed_stream >= 0) ::close(options.closed_stream);
     if (options.closed_stdout) {
       int ends[2];
       if (::pipe(ends) != 0) ::_exit(127);
@@ -112,9 +154,18 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
     ::_exit(127);
   }
   int wait_status = 0;
-  ::waitpid(child, &wait_status, 0);
-  return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
-      options.stdout_path.empty() ? slurp(out_path) : "", slurp(err_path)};
+  std::string out;
+  if (options.terminal) {
+    if (::write(master, options.input.data(), options.input.size()) < 0) out = "(not typed)";
+    out += drain_terminal(master, child, wait_status);
+    ::close(master);
+    ::close(slave);
+  } else {
+    ::waitpid(child, &wait_status, 0);
+    if (options.stdout_path.empty()) out = slurp(out_path);
+  }
+  return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status), out,
+      slurp(err_path)};
 }
 
 void E2eTest::write_file(const std::string& name, const Bytes& bytes) {
@@ -165,6 +216,11 @@ RunOptions size_limited(long bytes) { return {"", false, bytes}; }
 RunOptions with_input(const std::string& input) { return {input}; }
 RunOptions invoked_as(const std::string& argv0) { return {"", false, -1, argv0}; }
 RunOptions output_to(const std::string& path) { return {"", false, -1, "", path}; }
+RunOptions at_terminal(const std::string& typed) {
+  RunOptions options = with_input(typed);
+  options.terminal = true;
+  return options;
+}
 
 void expect_run(
     const RunResult& result, const std::string& out, const std::string& err, int status) {

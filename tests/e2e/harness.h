@@ -26,6 +26,8 @@ struct RunOptions {
   bool closed_stdout = false;          // standard output is a pipe nobody reads
   bool reference = false;              // run the full-rewrite reference build
   std::vector<std::string> wrapper{};  // runs the tool under this command (strace ...)
+  bool terminal = false;               // standard input and output on a terminal; `input` typed
+  int closed_stream = -1;              // 0, 1 or 2: that standard stream is closed
 };
 
 struct RunResult {
@@ -39,6 +41,7 @@ RunOptions size_limited(long bytes);
 RunOptions invoked_as(const std::string& argv0);
 RunOptions with_input(const std::string& input);
 RunOptions output_to(const std::string& path);
+RunOptions at_terminal(const std::string& typed);
 
 // Checks a whole run: standard output after the banner, the error message
 // (empty: none) and the exit status.

@@ -165,7 +165,7 @@ PARAM_FIXTURE(PagerTest, E2eTest, PagerCase);
 TEST_P(PagerTest, CataloguePausesAfterEvery20Rows) {
   const PagerCase& c = GetParam();
   write_file("img.vem", empty_files(c.files, 16));
-  const RunResult result = run({"img.vem", "-c"});
+  const RunResult result = run({"img.vem", "-c"}, at_terminal("\n\n\n"));
   ASSERT_EQ(result.status, 0);
   std::vector<int> paused_after;
   for (std::size_t at = 0; (at = result.out.find("\nPress ENTER ...\n", at)) != std::string::npos;

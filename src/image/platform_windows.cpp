@@ -1,17 +1,4 @@
-#include "image/platform.h"
-
-#include <array>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <thread>
-
-bool same_identity(const FileIdentity& a, const FileIdentity& b) {
-  return a.known && b.known && a.volume == b.volume && a.index == b.index;
-}
-
-#ifdef _WIN32
-
+// The Windows form of the platform layer.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -19,10 +6,18 @@ bool same_identity(const FileIdentity& a, const FileIdentity& b) {
 #include <windows.h>
 // clang-format off
 #include <shellapi.h>
+#include <fcntl.h>
 #include <io.h>
 // clang-format on
 
+#include <array>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "image/platform.h"
 
 namespace {
 
@@ -110,6 +105,26 @@ std::vector<std::string> host_arguments(int argc, char** argv) {
   // Names are printed as UTF-8 too; a console shows them right only so.
   SetConsoleOutputCP(CP_UTF8);
   return arguments;
+}
+
+void occupy_closed_standard_streams() {
+  // The C runtime hands out the lowest free descriptor, as POSIX does.
+  for (int fd = 0; fd <= 2; ++fd) {
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle != -1 && handle != -2) continue;
+    const int opened = _wopen(L"NUL", fd == 0 ? _O_WRONLY : _O_RDONLY);
+    if (opened < 0) std::_Exit(EXIT_NO_STREAMS);
+    if (opened != fd) {
+      _dup2(opened, fd);
+      _close(opened);
+    }
+  }
+}
+
+bool interactive_console() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+         GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
 }
 
 std::FILE* open_host_stream(const char* path, const char* mode) {
@@ -330,271 +345,3 @@ StopSignalsHeld::~StopSignalsHeld() {
   SetConsoleCtrlHandler(hold_stop, FALSE);
   if (stop_asked.exchange(false)) ExitProcess(STATUS_CONTROL_C_EXIT);
 }
-
-#else
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-
-#if defined(__APPLE__)
-#include <mach-o/dyld.h>
-#endif
-
-namespace {
-
-bool errno_means_denied(int error) {
-  return error == EACCES || error == EPERM || error == EROFS || error == EBUSY || error == ETXTBSY;
-}
-
-FileIdentity identity_from(const struct stat& status) {
-  FileIdentity identity;
-  identity.volume = static_cast<std::uint64_t>(status.st_dev);
-  identity.index = static_cast<std::uint64_t>(status.st_ino);
-  identity.known = true;
-  return identity;
-}
-
-int fd_of(const OsFile& file) { return static_cast<int>(file.handle); }
-
-std::string directory_part(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-}  // namespace
-
-std::vector<std::string> host_arguments(int argc, char** argv) {
-  return std::vector<std::string>(argv, argv + argc);
-}
-
-std::FILE* open_host_stream(const char* path, const char* mode) { return std::fopen(path, mode); }
-
-FileIdentity identity_of_path(const char* path) {
-  struct stat status {};
-  if (::stat(path, &status) != 0) return {};
-  return identity_from(status);
-}
-
-FileIdentity identity_of_stream(std::FILE* file) {
-  struct stat status {};
-  if (file == nullptr || ::fstat(::fileno(file), &status) != 0) return {};
-  return identity_from(status);
-}
-
-bool path_exists(const char* path) { return ::access(path, F_OK) == 0; }
-
-bool path_is_directory(const char* path) {
-  struct stat status {};
-  return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool stream_is_directory(std::FILE* file) {
-  struct stat status {};
-  return ::fstat(::fileno(file), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-std::string executable_directory() {
-  std::array<char, 4096> target{};
-#if defined(__APPLE__)
-  std::uint32_t size = target.size();
-  if (_NSGetExecutablePath(target.data(), &size) != 0) return "";
-  std::array<char, PATH_MAX> resolved{};
-  if (::realpath(target.data(), resolved.data()) == nullptr) return "";
-  return directory_part(resolved.data());
-#else
-  // Linux has /proc/self/exe; the BSDs mount /proc only optionally, so
-  // their answer may be empty, and the tool then looks elsewhere.
-  const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
-  if (length <= 0) return "";
-  return directory_part(std::string(target.data(), static_cast<std::size_t>(length)));
-#endif
-}
-
-RemoveOutcome remove_file(const char* path) {
-  if (::access(path, F_OK) == 0 && ::access(path, W_OK) != 0 && errno_means_denied(errno)) {
-    return RemoveOutcome::denied;
-  }
-  // unlink, not remove: an empty directory of that name is no file to replace.
-  if (::unlink(path) == 0) return RemoveOutcome::removed;
-  if (errno == ENOENT || errno == ENOTDIR) return RemoveOutcome::missing;
-  return errno_means_denied(errno) ? RemoveOutcome::denied : RemoveOutcome::failed;
-}
-
-bool removal_refused(const char* path) {
-  if (::access(path, F_OK) != 0) return false;
-  if (::access(path, W_OK) != 0 && errno_means_denied(errno)) return true;
-  std::string directory = directory_part(path);
-  if (directory.empty()) directory = ".";
-  return ::access(directory.c_str(), W_OK) != 0 && errno_means_denied(errno);
-}
-
-bool replace_file(const char* source, const char* target) {
-  return std::rename(source, target) == 0;
-}
-
-bool link_file(const char* existing, const char* name) { return ::link(existing, name) == 0; }
-
-bool make_unique_file(const std::string& directory, const char* prefix, std::string& path) {
-  std::string pattern = directory + prefix + "XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  path = pattern;
-  return true;
-}
-
-std::string temporary_directory() {
-  const char* from_environment = std::getenv("TMPDIR");
-  std::string directory =
-      from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
-  if (directory.back() != '/') directory += '/';
-  return directory;
-}
-
-FileMode mode_of(const char* path) {
-  struct stat status {};
-  FileMode mode;
-  if (::stat(path, &status) != 0) return mode;
-  mode.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
-  mode.owner = static_cast<std::uint32_t>(status.st_uid);
-  mode.group = static_cast<std::uint32_t>(status.st_gid);
-  mode.known = true;
-  return mode;
-}
-
-bool os_open(OsFile& file, const char* path, OpenMode mode) {
-  int flags = O_CLOEXEC;
-  switch (mode) {
-    case OpenMode::read_only:
-      flags |= O_RDONLY;
-      break;
-    case OpenMode::read_write:
-      flags |= O_RDWR;
-      break;
-    case OpenMode::create_read_write:
-      flags |= O_RDWR | O_CREAT;
-      break;
-    case OpenMode::create_new_truncated:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
-      break;
-  }
-  int fd = -1;
-  do {
-    fd = ::open(path, flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  file.handle = fd;
-  return fd >= 0;
-}
-
-void os_close(OsFile& file) {
-  if (file.handle >= 0) ::close(fd_of(file));
-  file.handle = -1;
-}
-
-bool os_is_open(const OsFile& file) { return file.handle >= 0; }
-
-long os_read_at(const OsFile& file, void* buffer, long length, long offset) {
-  long done = 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  while (done < length) {
-    const ssize_t n = ::pread(fd_of(file), bytes + done, static_cast<std::size_t>(length - done),
-        static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
-}
-
-long os_write_at(const OsFile& file, const void* buffer, long length, long offset) {
-  long done = 0;
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  while (done < length) {
-    const ssize_t n = ::pwrite(fd_of(file), bytes + done, static_cast<std::size_t>(length - done),
-        static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return -1;
-    done += n;
-  }
-  return done;
-}
-
-long os_size(const OsFile& file) {
-  struct stat status {};
-  if (::fstat(fd_of(file), &status) != 0) return -1;
-  return static_cast<long>(status.st_size);
-}
-
-bool os_truncate(const OsFile& file, long length) {
-  return ::ftruncate(fd_of(file), static_cast<off_t>(length)) == 0;
-}
-
-// The data and what reading it back needs (the length), not the times: an
-// image changed in place then costs one flush of its data, not a metadata commit too.
-bool os_sync(const OsFile& file) {
-#if defined(__linux__)
-  return ::fdatasync(fd_of(file)) == 0;
-#else
-  return ::fsync(fd_of(file)) == 0;
-#endif
-}
-
-void os_sync_directory_of(const char* path) {
-  std::string directory = directory_part(path);
-  if (directory.empty()) directory = ".";
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);  // some file systems refuse: the names are then as durable as they get
-  ::close(fd);
-}
-
-FileIdentity os_identity(const OsFile& file) {
-  struct stat status {};
-  if (::fstat(fd_of(file), &status) != 0) return {};
-  return identity_from(status);
-}
-
-void os_apply_mode(const OsFile& file, const FileMode& mode) {
-  if (!mode.known) return;
-  // Owner first: a change of owner may clear the set-id bits set after it.
-  if (::fchown(fd_of(file), static_cast<uid_t>(mode.owner), static_cast<gid_t>(mode.group)) != 0) {
-    // Not permitted for this user: the group alone may still be kept.
-    (void)::fchown(fd_of(file), static_cast<uid_t>(-1), static_cast<gid_t>(mode.group));
-  }
-  (void)::fchmod(fd_of(file), static_cast<mode_t>(mode.mode));
-}
-
-LockOutcome os_lock(const OsFile& file, bool exclusive, int wait_ms) {
-  const int operation = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  auto pause = std::chrono::milliseconds(1);
-  for (;;) {
-    if (::flock(fd_of(file), operation) == 0) return LockOutcome::locked;
-    if (errno != EWOULDBLOCK && errno != EINTR) return LockOutcome::failed;
-    if (std::chrono::steady_clock::now() >= deadline) return LockOutcome::busy;
-    std::this_thread::sleep_for(pause);
-    if (pause < std::chrono::milliseconds(20)) pause *= 2;
-  }
-}
-
-StopSignalsHeld::StopSignalsHeld() : saved_{} {
-  static_assert(sizeof(sigset_t) <= sizeof(saved_), "signal mask storage too small");
-  sigset_t stop{};
-  sigemptyset(&stop);
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
-    sigaddset(&stop, signal_number);
-  sigprocmask(SIG_BLOCK, &stop, reinterpret_cast<sigset_t*>(saved_));
-}
-
-StopSignalsHeld::~StopSignalsHeld() {
-  sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved_), nullptr);
-}
-
-#endif  // _WIN32
