@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "image/image_format.h"
@@ -25,6 +27,34 @@ inline bool slot_given(const NameSlot& slot) { return slot.display[0] != '\0'; }
 // rollback journal (the tool), or everything rewritten in place (a reference
 // build that tests compare the tool with).
 enum class CommitMode { minimal, full_rewrite };
+
+// A checksum fed piece by piece: the hash of the whole 8-byte words so far
+// and the bytes of the word begun.
+struct RunningChecksum {
+  std::uint64_t hash;
+  std::array<std::uint8_t, 8> carry;
+  std::size_t carried;
+};
+
+// The rollback journal of this run's changes not yet finished, and the
+// segment of the commit being written into it.
+struct JournalRun {
+  OsFile file;                       // open from the first change to the end of the run's changes
+  long length;                       // bytes in the file
+  std::vector<std::uint8_t> buffer;  // bytes on their way to it
+  bool durable;                      // a change in it overwrote old data: sync before it goes
+  bool held;                         // the changes of several commits succeed or fail as one (-fl)
+  // Held changes: what the image held before the first of them, and since.
+  // Overwriting any of it puts old data at stake, however free it is now.
+  std::vector<ByteRange> held_occupied;
+  // The segment being written.
+  bool segment_first;  // it begins the file
+  long segment_start;  // where it begins in the file
+  long segment_head;   // where its body length goes
+  std::uint64_t body_length;
+  RunningChecksum body_sum;
+  bool write_failed;
+};
 
 struct Context {
   const char* image_name;
@@ -83,21 +113,15 @@ struct Context {
   const char* program_path;    // argument 0, as invoked
   EntryNode exhausted_marker;  // its address marks an exhausted search
   CommitMode commit_mode;
+  std::string image_path;       // the file image_name resolves to; side files go beside it
   bool image_locked_exclusive;  // the lock held on `image`
   FileIdentity image_identity;  // which file `image` is
+  FileStatus image_status;      // its permissions and owner when opened
   long image_length;            // length of the open image file, -1 unknown
   // From this offset to image_size the image is known to hold free-sector
   // fill (learnt while the image stays open and locked); -1: nothing known.
   long known_fill_from;
-  // The rollback journal of the changes of this run not yet finished: the
-  // file (open from the first change to the end of the run's changes), its
-  // length, the bytes on their way to it, whether any change must be synced,
-  // and whether it is kept across commits (-fl changes succeed or fail as one).
-  OsFile journal_file;
-  long journal_length;
-  std::vector<std::uint8_t> journal_buffer;
-  bool journal_durable;
-  bool keep_journal;
+  JournalRun journal;
   std::vector<std::uint8_t> commit_buffer;  // reused by every commit of the run
 };
 

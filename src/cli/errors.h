@@ -31,6 +31,9 @@ constexpr int ERR_DISK_FULL = -27;
 constexpr int ERR_GEOMETRY_TOO_SMALL = -28;
 constexpr int ERR_INVALID_COMPLEX_NAME = -29;
 constexpr int ERR_INVALID_LOADER = -30;
+// -31 and -32 are the image check's verdicts.
+constexpr int ERR_JOURNAL_NEEDS_WRITE = -33;
+constexpr int ERR_JOURNAL_REFUSED = -34;
 
 // Prints the message of `code` with its arguments on standard error, then a
 // blank line, and returns `code`. Arguments a message does not use are ignored.

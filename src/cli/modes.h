@@ -18,8 +18,10 @@ enum NameFromPath : int { PATH_ONLY = 0, DERIVE_NAME = 1 };
 // build_file_name: the display name NAME.T, or the complex file name.
 enum NameForm : int { DISPLAY_FORM = 0, COMPLEX_FORM = 1 };
 
-// open_image: open the existing image, or create it anew.
-enum ImageOpening : int { OPEN_EXISTING = 0, RECREATE = 1 };
+// open_image: open the existing image, create it anew, or open the existing
+// image as it is, without acting on a change left half-done beside it (the
+// image check reports it).
+enum ImageOpening : int { OPEN_EXISTING = 0, RECREATE = 1, OPEN_AS_FOUND = 2 };
 
 // load_node_data: read the data from the image, or take it from the work buffer.
 enum DataSourceKind : int { DATA_FROM_IMAGE = 0, DATA_FROM_WORK_BUFFER = 1 };
@@ -33,9 +35,6 @@ enum MovedData : int { MOVED_DATA_IN_IMAGE = 0, LOAD_MOVED_UP = 1 };
 // or of every file (a whole new image); what is not in memory is copied from
 // the image.
 enum LayoutData : int { CHANGED_DATA = 0, ALL_DATA = 1 };
-
-// write_host_file: replace the file, or append to it.
-enum WriteMode : int { WRITE_NEW = 0, WRITE_APPEND = 1 };
 
 // check_boot: the Booter code comes from a Booter file, or from an image.
 enum BootOrigin : int { BOOT_FROM_FILE = 0, BOOT_FROM_IMAGE = 1 };

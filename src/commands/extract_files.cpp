@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/errors.h"
 #include "commands/commands.h"
@@ -25,35 +27,39 @@ std::string host_path_for(const Context& ctx, const char* name) {
   return path;
 }
 
-// Writes exactly the stored bytes; a file of length 0 gives an empty host
-// file, so an older file of that name is not left behind as if extracted.
-int write_extracted(const char* path, const std::uint8_t* data, int length) {
-  if (length > 0) return write_host_file(path, data, length, WRITE_NEW);
-  OsFile file;
-  if (!os_open(file, path, OpenMode::create_new_truncated))
-    return report_error(ERR_OPEN_WRITE, path);
-  os_close(file);
-  return 0;
+bool written_before(const std::vector<FileIdentity>& written, const std::string& path) {
+  const FileIdentity target = identity_of_path(path.c_str());
+  return std::any_of(written.begin(), written.end(),
+      [&](const FileIdentity& file) { return same_identity(file, target); });
 }
 
 int extract_matching(Context& ctx, std::FILE* list, int& count) {
   const FileIdentity list_identity = identity_of_stream(list);
+  std::vector<FileIdentity> written;
   ctx.entries_cursor = nullptr;
   for (EntryNode* node = next_matching_node(ctx, MATCH_MASK); node != nullptr;
        node = next_matching_node(ctx, MATCH_MASK)) {
-    NameBuffer name{};
+    NameBuffer built{};
     if (ctx.opt_cfn) {
-      build_file_name(*node->entry, name.data(), 1);
+      build_file_name(*node->entry, built.data(), COMPLEX_FORM);
     } else {
-      build_plain_host_name(*node->entry, name.data());
+      build_plain_host_name(*node->entry, built.data());
     }
-    std::printf("Extracting file: %s\n", name.data());
+    // Two stored names can give one host name (escapes, or case on a host
+    // that ignores it): the later one gets one more escape, so that no file
+    // of this run is overwritten and the name still reads back the same.
+    std::string name = built.data();
+    std::string path = host_path_for(ctx, name.c_str());
+    while (written_before(written, path)) {
+      if (!escape_one_more(name)) return report_error(ERR_OPEN_WRITE, path.c_str());
+      path = host_path_for(ctx, name.c_str());
+    }
+    std::printf("Extracting file: %s\n", name.c_str());
     // Each file passes through the work buffer: no allocation per file.
     int result = node->rounded_length == 0
                      ? 0
                      : read_image_at(ctx, ctx.work_buffer, node->data_offset, node->rounded_length);
     if (result != 0) return result;
-    const std::string path = host_path_for(ctx, name.data());
     PathField host_path{};
     // Neither a path too long for the field nor the image or the list being
     // written is overwritten by an extracted file.
@@ -62,10 +68,14 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
         same_identity(target, list_identity)) {
       return report_error(ERR_OPEN_WRITE, path.c_str());
     }
-    result = write_extracted(host_path.data(), ctx.work_buffer, get_u16(node->entry->length));
+    // A file of length 0 gives an empty host file, so an older file of that
+    // name is not left behind as if extracted.
+    written.emplace_back();
+    result = write_output_file(
+        host_path.data(), ctx.work_buffer, get_u16(node->entry->length), &written.back());
     if (result != 0) return result;
     if (list != nullptr &&
-        std::fprintf(list, "%s%s%s", CURRENT_DIR_PREFIX, name.data(), HOST_LINE_END) < 0) {
+        std::fprintf(list, "%s%s%s", CURRENT_DIR_PREFIX, name.c_str(), HOST_LINE_END) < 0) {
       return report_error(ERR_WRITE, ctx.list_path.data());
     }
     ++count;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "cli/modes.h"
 
 enum class WriteSource { bytes, fill, image };
 
@@ -44,11 +45,6 @@ enum class PreviousImage {
   dropped,         // -ic
   temporary_copy,  // -ir: kept as IMAGE.tmp once the new one is in place (the caller removes it)
   backup,          // kept as IMAGE.bak for good; an existing IMAGE.bak refuses the change
-};
-
-struct ByteRange {
-  long offset;
-  long length;
 };
 
 struct CommitPlan {
@@ -76,7 +72,12 @@ int end_changes(Context& ctx);
 // Carries out `plan`. 0, or the reported error with the image as it was.
 int commit(Context& ctx, const CommitPlan& plan);
 
-// Rolls back a change that a killed or failed run left half-done (when the
-// image is held exclusively) and removes stale side files. Called by
-// open_image. 0 or the reported error.
-int recover_image(Context& ctx);
+// Opens the image (open_image_file: exclusively for a command that changes
+// it, shared otherwise) and deals with a change a killed or failed run left
+// half-done: a writer rolls it back; so does a reader that may write the
+// image, and one that may not is refused (ERR_JOURNAL_NEEDS_WRITE); a
+// journal that is not the image's is refused (ERR_JOURNAL_REFUSED).
+// OPEN_AS_FOUND leaves such a journal alone (the image check reports it).
+// An image already open and locked stays open, so a command that commits
+// several times (-fl) holds it throughout. 0 or the reported error.
+int open_image(Context& ctx, ImageOpening opening);

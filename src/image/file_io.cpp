@@ -2,15 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 
 #include "cli/errors.h"
-#include "image/commit.h"
 
 namespace {
 
-constexpr std::size_t COPY_PIECE = 512;
+constexpr std::size_t COPY_PIECE = 1 << 16;
 
 // Length of an open stream by seeking to its end: the position, or -1 when
 // it cannot be told; -2 when the seek itself fails.
@@ -18,33 +20,6 @@ long measure_length(std::FILE* file) {
   if (std::fseek(file, 0, SEEK_END) != 0) return -2;
   const long size = std::ftell(file);
   return size < 0 ? -1 : size;
-}
-
-// Opens the image file and takes its lock. A file replaced while this run
-// waited (-ic and -ir put a new file in place) is opened again by name.
-int open_and_lock(Context& ctx, OpenMode mode, bool exclusive, int busy_error) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(IMAGE_LOCK_WAIT_MS);
-  for (;;) {
-    if (!os_open(ctx.image, ctx.image_name, mode))
-      return report_error(ERR_OPEN_WRITE, ctx.image_name);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    const LockOutcome lock =
-        os_lock(ctx.image, exclusive, static_cast<int>(std::max<long long>(0, left.count())));
-    if (lock == LockOutcome::busy) {
-      os_close(ctx.image);
-      return report_error(busy_error, ctx.image_name);
-    }
-    // A file system without locks still serves, as it did before locking.
-    ctx.image_identity = os_identity(ctx.image);
-    if (lock == LockOutcome::failed ||
-        same_identity(ctx.image_identity, identity_of_path(ctx.image_name))) {
-      ctx.image_locked_exclusive = exclusive;
-      return 0;
-    }
-    os_close(ctx.image);
-  }
 }
 
 }  // namespace
@@ -72,42 +47,78 @@ bool close_written(FileGuard& file) {
 }
 
 std::string journal_name(const char* image) { return std::string(image) + ".jnl"; }
-std::string new_image_name(const char* image) { return std::string(image) + ".new"; }
 std::string temporary_copy_name(const char* image) { return std::string(image) + ".tmp"; }
 std::string backup_name(const char* image) { return std::string(image) + ".bak"; }
+std::string new_image_prefix(const char* image) { return std::string(image) + ".new-"; }
+
+std::vector<std::string> stale_new_images(const char* image) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> found;
+  const std::string prefix = new_image_prefix(image);
+  const int separator = static_cast<int>(prefix.find_last_of(HOST_IS_WINDOWS ? "/\\" : "/"));
+  const std::string directory = prefix.substr(0, static_cast<std::size_t>(separator + 1));
+  const std::string stem = prefix.substr(static_cast<std::size_t>(separator + 1));
+  std::error_code error;
+  for (const auto& entry :
+      fs::directory_iterator(directory.empty() ? fs::path(".") : fs::path(directory), error)) {
+    const std::string name = entry.path().filename().string();
+    const bool ours = name.size() == stem.size() + 6 && name.compare(0, stem.size(), stem) == 0 &&
+                      std::all_of(name.begin() + static_cast<long>(stem.size()), name.end(),
+                          [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+    if (!ours || !entry.is_regular_file(error) || entry.is_symlink(error)) continue;
+    const std::string path = directory + name;
+    const FileStatus status = status_of(path.c_str());
+    if (!HOST_HAS_OWNERS || status.owner == current_user()) found.push_back(path);
+  }
+  return found;
+}
 
 bool command_writes_image(const Context& ctx) {
   return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li);
 }
 
-int open_image(Context& ctx, ImageOpening opening) {
-  const bool exclusive = command_writes_image(ctx);
-  if (os_is_open(ctx.image) && ctx.image_locked_exclusive == exclusive) {
-    ctx.image_length = -1;  // the last commit may have grown it
-    return 0;
-  }
+int open_image_file(Context& ctx, ImageOpening opening, bool exclusive) {
   close_image(ctx);
+  ctx.image_path = resolved_path(ctx.image_name);
+  const char* path = ctx.image_path.c_str();
   const bool recreate = opening == RECREATE;
-  if (recreate && removal_refused(ctx.image_name)) {
-    return report_error(ERR_ACCESS_WRITE, ctx.image_name);
+  if (recreate && removal_refused(path)) return report_error(ERR_ACCESS_WRITE, ctx.image_name);
+  const OpenMode mode = recreate    ? OpenMode::create_read_write
+                        : exclusive ? OpenMode::read_write
+                                    : OpenMode::read_only;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(IMAGE_LOCK_WAIT_MS);
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    if (!os_open(ctx.image, path, mode)) return report_error(ERR_OPEN_WRITE, ctx.image_name);
+    const LockOutcome lock = os_lock(ctx.image, exclusive);
+    // A file system without locks still serves, as it did before locking. A
+    // file replaced while this run waited (-ic and -ir put a new one in
+    // place) is opened again by name.
+    ctx.image_identity = os_identity(ctx.image);
+    if (lock == LockOutcome::failed ||
+        (lock == LockOutcome::locked &&
+            same_identity(ctx.image_identity, identity_of_path(path)))) {
+      ctx.image_locked_exclusive = exclusive;
+      ctx.image_status = os_status(ctx.image);
+      return 0;
+    }
+    // Closed while waiting: Windows replaces no file that is held open.
+    os_close(ctx.image);
+    if (lock == LockOutcome::locked) continue;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return report_error(exclusive ? ERR_ACCESS_WRITE : ERR_ACCESS_READ, ctx.image_name);
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(20));
   }
-  const OpenMode mode = recreate ? OpenMode::create_read_write : OpenMode::read_write;
-  const int busy_error = exclusive ? ERR_ACCESS_WRITE : ERR_ACCESS_READ;
-  int result = open_and_lock(ctx, mode, exclusive, busy_error);
-  ctx.image_length = -1;
-  ctx.known_fill_from = -1;
-  if (result != 0 || exclusive || !path_exists(journal_name(ctx.image_name).c_str())) {
-    return result != 0 ? result : recover_image(ctx);
-  }
-  // A reading run that finds a change left half-done takes the image as a
-  // writer would to put it right, then holds it shared again.
-  close_image(ctx);
-  result = open_and_lock(ctx, mode, true, busy_error);
-  if (result == 0) result = recover_image(ctx);
-  if (result == 0 && os_lock(ctx.image, false, IMAGE_LOCK_WAIT_MS) == LockOutcome::locked) {
-    ctx.image_locked_exclusive = false;
-  }
-  return result;
+}
+
+bool image_writable(const Context& ctx) {
+  OsFile file;
+  if (!os_open(file, ctx.image_path.c_str(), OpenMode::read_write)) return false;
+  os_close(file);
+  return true;
 }
 
 int close_image(Context& ctx) {
@@ -115,6 +126,7 @@ int close_image(Context& ctx) {
   ctx.image_length = -1;
   ctx.known_fill_from = -1;
   ctx.image_identity = FileIdentity{};
+  ctx.image_status = FileStatus{};
   return 0;
 }
 
@@ -164,47 +176,63 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
   return static_cast<int>(got);
 }
 
-int write_host_file(const char* name, const std::uint8_t* buffer, int length, WriteMode mode) {
-  if (length <= 0) return 0;
-  if (mode == WRITE_APPEND) {
-    FileGuard file(open_host_stream(name, "ab"));
-    if (!file) return report_error(ERR_OPEN_WRITE, name);
-    if (std::fwrite(buffer, 1, static_cast<std::size_t>(length), file.get()) !=
-            static_cast<std::size_t>(length) ||
-        !close_written(file)) {
-      return report_error(ERR_WRITE, name);
-    }
-    return 0;
-  }
-  // One open, one write, one close: extraction writes many small files.
+int write_output_file(
+    const char* name, const std::uint8_t* data, int length, FileIdentity* written) {
   OsFile file;
-  if (!os_open(file, name, OpenMode::create_new_truncated))
+  if (!os_open(file, name, OpenMode::write_no_follow)) return report_error(ERR_OPEN_WRITE, name);
+  const FileStatus status = os_status(file);
+  // Written through a second name, the bytes would land in a file elsewhere.
+  if (!status.regular || status.links > 1) {
+    os_close(file);
     return report_error(ERR_OPEN_WRITE, name);
-  const bool written = os_write_at(file, buffer, length, 0) == length;
+  }
+  if (written != nullptr) *written = os_identity(file);
+  const bool stored = os_truncate(file, 0) && os_write_at(file, data, length, 0) == length;
   os_close(file);
-  return written ? 0 : report_error(ERR_WRITE, name);
+  if (stored) return 0;
+  remove_file(name);  // a half-written file must not pass for the whole one
+  return report_error(ERR_WRITE, name);
+}
+
+int write_host_file(const char* name, const std::uint8_t* buffer, int length) {
+  return length <= 0 ? 0 : write_output_file(name, buffer, length);
+}
+
+bool write_temporary_file(const std::string& directory, const char* prefix,
+    const std::uint8_t* data, int length, std::string& path) {
+  OsFile file;
+  if (!make_unique_file(directory + prefix, 0600, file, path)) return false;
+  const bool written = os_write_at(file, data, length, 0) == length;
+  os_close(file);
+  if (!written) remove_file(path.c_str());
+  return written;
 }
 
 int copy_host_file(const char* target, const char* source) {
   if (remove_file(target) == RemoveOutcome::denied) return report_error(ERR_ACCESS_WRITE, target);
-  BufferedFile out;
-  if (!open_buffered(out, target, "wb")) return report_error(ERR_OPEN_WRITE, target);
   BufferedFile in;
-  if (!open_buffered(in, source, "rb")) return report_error(ERR_OPEN_READ, source);
+  if (!open_buffered(in, source, "rb", 0)) return report_error(ERR_OPEN_READ, source);
   long remaining = measure_length(in.file.get());
   if (remaining == -2) return report_error(ERR_ACCESS_READ, source);
   if (remaining < 0) return report_error(ERR_FILE_LENGTH, source);
   if (std::fseek(in.file.get(), 0, SEEK_SET) != 0) return report_error(ERR_ACCESS_READ, source);
-  std::array<char, COPY_PIECE> piece{};
-  while (remaining > 0) {
+  const FileStatus status = status_of(source);
+  OsFile out;
+  if (!os_open(out, target, OpenMode::create_exclusive, status.known ? status.mode : 0666))
+    return report_error(ERR_OPEN_WRITE, target);
+  std::vector<char> piece(COPY_PIECE);
+  int result = 0;
+  for (long done = 0; result == 0 && done < remaining;) {
     const std::size_t n = std::fread(piece.data(), 1, piece.size(), in.file.get());
     // The source shrank or failed: a short copy must not pass for a whole one.
-    if (n == 0) return report_error(ERR_READ, source);
-    if (std::fwrite(piece.data(), 1, n, out.file.get()) != n)
-      return report_error(ERR_WRITE, target);
-    remaining -= static_cast<long>(n);
+    if (n == 0) {
+      result = report_error(ERR_READ, source);
+    } else if (os_write_at(out, piece.data(), static_cast<long>(n), done) != static_cast<long>(n)) {
+      result = report_error(ERR_WRITE, target);
+    }
+    done += static_cast<long>(n);
   }
-  in.file.reset();
-  if (!close_written(out.file)) return report_error(ERR_WRITE, target);
-  return 0;
+  os_close(out);
+  if (result != 0) remove_file(target);
+  return result;
 }

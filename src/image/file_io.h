@@ -1,5 +1,6 @@
-// Every byte the tool reads or writes passes through these primitives. Each
-// reports its own failure with the file's name and returns the negative code.
+// File access: every byte the tool reads or writes passes through these
+// primitives, on top of the platform layer. Each reports its own failure with
+// the file's name and returns the negative code.
 #pragma once
 
 #include <cstdint>
@@ -47,14 +48,15 @@ bool close_written(FileGuard& file);
 // Does this command change the image? Such a run locks it exclusively.
 bool command_writes_image(const Context& ctx);
 
-// Opens the image for reading and writing and locks it (exclusively for a
-// command that changes it, shared otherwise), waiting for another run that
-// holds it. A change that a killed run left half-done is rolled back first.
-// With RECREATE the file is created when missing, and an existing file
-// that may not be replaced is refused (ERR_ACCESS_WRITE). An image already open
-// and locked stays open, so a command that commits several times (-fl)
-// holds it throughout. 0 or the reported error.
-int open_image(Context& ctx, ImageOpening opening);
+// Opens the image file: the file its name resolves to (ctx.image_path), for
+// reading and writing or, for a run that only reads, for reading alone; and
+// locks it, exclusively or shared, waiting up to IMAGE_LOCK_WAIT_MS for a run
+// that holds it. With RECREATE the file is made when missing, and an
+// existing one that may not be replaced is refused (ERR_ACCESS_WRITE).
+// Nothing beside the image is looked at here. 0 or the reported error.
+int open_image_file(Context& ctx, ImageOpening opening, bool exclusive);
+// May this run open the image file for writing?
+bool image_writable(const Context& ctx);
 // Closes the image (releasing its lock) and forgets what was learnt of it;
 // harmless when it is closed. Always 0.
 int close_image(Context& ctx);
@@ -70,15 +72,32 @@ long image_file_length(Context& ctx);
 // The file is read to its end, so files whose length cannot be measured by
 // seeking (pipes, /proc) are taken whole or refused as too long.
 int read_host_file(const char* name, std::uint8_t* buffer, int max);
-// Writes `length` bytes to a new (or emptied) file, or appends them; for
-// length <= 0 nothing, and no file. 0 or the reported error.
-int write_host_file(const char* name, const std::uint8_t* buffer, int length, WriteMode mode);
+// Writes `length` bytes (0 and more) as the file `name`, made or emptied.
+// An existing link, a file with a second name or anything but a plain file
+// at `name` is refused (ERR_OPEN_WRITE), never written through; a file cut
+// short by a failed write is removed. Its identity goes to `written`.
+int write_output_file(
+    const char* name, const std::uint8_t* data, int length, FileIdentity* written = nullptr);
+// write_output_file for length > 0; for length <= 0 nothing, and no file.
+int write_host_file(const char* name, const std::uint8_t* buffer, int length);
+// Writes `length` bytes to a new file `directory` + `prefix` + a unique
+// suffix, which only this user may read; its name goes to `path`. False,
+// with nothing left behind and nothing reported, when that fails.
+bool write_temporary_file(const std::string& directory, const char* prefix,
+    const std::uint8_t* data, int length, std::string& path);
 // Replaces `target` by a copy of `source` (ERR_ACCESS_WRITE when the old
-// target may not be deleted). 0 or the reported error.
+// target may not be deleted); the copy is made where nothing stands, so a
+// link planted at `target` is never followed. 0 or the reported error.
 int copy_host_file(const char* target, const char* source);
 
-// Names of the side files that a change of `image` may leave for a moment.
+// Names of the side files of the image at `image` (a resolved path): the
+// journal of a change in place, the previous image -ir keeps while it
+// switches, the backup a repair keeps, and the beginning of the unique name
+// a whole new image is built under.
 std::string journal_name(const char* image);
-std::string new_image_name(const char* image);
 std::string temporary_copy_name(const char* image);
 std::string backup_name(const char* image);
+std::string new_image_prefix(const char* image);
+// New images a killed -ic or -ir left beside the image: files of this
+// user under a name new_image_prefix and six letters or digits give.
+std::vector<std::string> stale_new_images(const char* image);

@@ -98,6 +98,12 @@ int capacity(const Context& ctx);
 // Bytes behind the highest used sector (ctx.used_sectors).
 long free_bytes(const Context& ctx);
 
+// A range of bytes of the image.
+struct ByteRange {
+  long offset;
+  long length;
+};
+
 // One used directory slot, or one file the running command adds.
 struct EntryNode {
   DirEntry* entry;

@@ -56,9 +56,16 @@ inline bool same_identity(const FileIdentity& a, const FileIdentity& b) {
 FileIdentity identity_of_path(const char* path);
 FileIdentity identity_of_stream(std::FILE* file);
 
-bool path_exists(const char* path);
+bool path_exists(const char* path);  // through links
 bool path_is_directory(const char* path);
 bool stream_is_directory(std::FILE* file);
+// Is there anything at all at `path`, a dangling link included?
+bool name_exists(const char* path);
+
+// The file a path names once links in its last component are followed (on
+// Windows its final name: short names, a trailing point and case resolved),
+// kept relative where the path is. The path itself when nothing resolves.
+std::string resolved_path(const char* path);
 
 // Directory of the running executable with its final separator; empty when
 // the host cannot tell (some BSDs without /proc).
@@ -74,38 +81,56 @@ RemoveOutcome remove_file(const char* path);
 bool removal_refused(const char* path);
 
 // Replaces `target` by `source` in one step; false when the host refuses.
-bool replace_file(const char* source, const char* target);
+// Windows refuses while another program holds the target open: it is tried
+// again for up to `wait_ms`.
+bool replace_file(const char* source, const char* target, int wait_ms);
+
 // Windows refuses to replace a file that is open, even by the replacing process.
 constexpr bool HOST_REPLACES_OPEN_FILES = !HOST_IS_WINDOWS;
 
-// Gives the file `existing` the second name `name`; false where the host or
-// the file system has no such names.
+// Gives the file `existing` the second name `name` (never an existing one);
+// false where the host or the file system has no such names.
 bool link_file(const char* existing, const char* name);
-
-// Creates a fresh empty file `directory` + `prefix` + a unique suffix; its
-// name goes to `path`. False when that directory does not take it.
-bool make_unique_file(const std::string& directory, const char* prefix, std::string& path);
 
 // The system's directory for temporary files, with a final separator.
 std::string temporary_directory();
 
-// Permission bits, owner and group of a file, to carry over to its successor.
-struct FileMode {
-  std::uint32_t mode = 0;
+// What the side files and output files are checked for, and what a rebuilt
+// image carries over from its predecessor.
+struct FileStatus {
+  bool known = false;
+  bool regular = false;    // a plain file: no directory, device, pipe or link
+  std::uint32_t mode = 0;  // permission bits (none on Windows)
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
-  bool known = false;
+  std::uint32_t links = 0;  // the names it has
 };
-FileMode mode_of(const char* path);
+FileStatus status_of(const char* path);  // through links
+// The user this run acts for; ownership is not checked on Windows.
+std::uint32_t current_user();
+constexpr bool HOST_HAS_OWNERS = !HOST_IS_WINDOWS;
 
 // An open file addressed by byte offset, without stream buffering.
 struct OsFile {
   std::intptr_t handle = -1;  // a descriptor, or a Windows HANDLE
 };
-enum class OpenMode { read_only, read_write, create_read_write, create_new_truncated };
-bool os_open(OsFile& file, const char* path, OpenMode mode);
+enum class OpenMode {
+  read_only,          // an existing file; the user named it, links are followed
+  read_write,         // the same, for update
+  create_read_write,  // the same, made when missing
+  create_exclusive,   // a new file that nothing may stand at yet (side files)
+  read_no_follow,     // an existing file, never through a link
+  write_no_follow,    // made or opened (not emptied) for writing, never through
+                      // a link, never waiting for a reader (output files)
+};
+// Made files get `permissions` (less what the user's mask takes away).
+bool os_open(OsFile& file, const char* path, OpenMode mode, std::uint32_t permissions = 0666);
 void os_close(OsFile& file);
 bool os_is_open(const OsFile& file);
+// Creates `prefix` + a unique suffix exclusively (as create_exclusive) and
+// leaves it open in `file`; its name goes to `path`.
+bool make_unique_file(
+    const std::string& prefix, std::uint32_t permissions, OsFile& file, std::string& path);
 // Bytes transferred (all of `length` unless the file ends or fails), or -1.
 long os_read_at(const OsFile& file, void* buffer, long length, long offset);
 long os_write_at(const OsFile& file, const void* buffer, long length, long offset);
@@ -115,13 +140,15 @@ bool os_sync(const OsFile& file);
 // Makes the names in a directory (created, renamed, removed) durable.
 void os_sync_directory_of(const char* path);
 FileIdentity os_identity(const OsFile& file);
+FileStatus os_status(const OsFile& file);
 // Gives the file the permission bits and, where the process may, the owner.
-void os_apply_mode(const OsFile& file, const FileMode& mode);
+void os_apply_mode(const OsFile& file, const FileStatus& status);
 
 enum class LockOutcome { locked, busy, failed };
-// Locks the whole file, shared or exclusive, waiting at most `wait_ms`. The
-// lock goes with the handle: closing it (or the process ending) releases it.
-LockOutcome os_lock(const OsFile& file, bool exclusive, int wait_ms);
+// Locks the whole file, shared or exclusive, if no other holder is in the
+// way. The lock goes with the handle: closing it (or the process ending)
+// releases it.
+LockOutcome os_lock(const OsFile& file, bool exclusive);
 
 // Holds back the signals that ask a run to stop (interrupt, terminate,
 // hang-up, broken pipe) while a change is being written, so that it is never

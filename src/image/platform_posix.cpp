@@ -33,6 +33,17 @@ FileIdentity identity_from(const struct stat& status) {
   return identity;
 }
 
+FileStatus status_from(const struct stat& status) {
+  FileStatus file;
+  file.known = true;
+  file.regular = S_ISREG(status.st_mode);
+  file.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
+  file.owner = static_cast<std::uint32_t>(status.st_uid);
+  file.group = static_cast<std::uint32_t>(status.st_gid);
+  file.links = static_cast<std::uint32_t>(status.st_nlink);
+  return file;
+}
+
 int fd_of(const OsFile& file) { return static_cast<int>(file.handle); }
 
 std::string directory_part(const std::string& path) {
@@ -72,6 +83,23 @@ FileIdentity identity_of_stream(std::FILE* file) {
 }
 
 bool path_exists(const char* path) { return ::access(path, F_OK) == 0; }
+
+bool name_exists(const char* path) {
+  struct stat status {};
+  return ::lstat(path, &status) == 0;
+}
+
+std::string resolved_path(const char* path) {
+  std::string current(path);
+  for (int hops = 0; hops < 40; ++hops) {  // as many as the kernel follows
+    std::array<char, PATH_MAX> target{};
+    const ssize_t length = ::readlink(current.c_str(), target.data(), target.size() - 1);
+    if (length <= 0) return current;  // no link: the file itself
+    std::string next(target.data(), static_cast<std::size_t>(length));
+    current = next[0] == '/' ? next : directory_part(current) + next;
+  }
+  return current;
+}
 
 bool path_is_directory(const char* path) {
   struct stat status {};
@@ -118,19 +146,32 @@ bool removal_refused(const char* path) {
   return ::access(directory.c_str(), W_OK) != 0 && errno_means_denied(errno);
 }
 
-bool replace_file(const char* source, const char* target) {
+// Open files do not stand in the way here.
+bool replace_file(const char* source, const char* target, int) {
   return std::rename(source, target) == 0;
 }
 
 bool link_file(const char* existing, const char* name) { return ::link(existing, name) == 0; }
 
-bool make_unique_file(const std::string& directory, const char* prefix, std::string& path) {
-  std::string pattern = directory + prefix + "XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  path = pattern;
-  return true;
+bool make_unique_file(
+    const std::string& prefix, std::uint32_t permissions, OsFile& file, std::string& path) {
+  constexpr const char* LETTERS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t seed =
+      (static_cast<std::uint64_t>(::getpid()) << 32) ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = prefix;
+    for (int i = 0; i < 6; ++i) {
+      seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+      candidate += LETTERS[(seed >> 33) % 62];
+    }
+    if (os_open(file, candidate.c_str(), OpenMode::create_exclusive, permissions)) {
+      path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 std::string temporary_directory() {
@@ -141,18 +182,15 @@ std::string temporary_directory() {
   return directory;
 }
 
-FileMode mode_of(const char* path) {
+FileStatus status_of(const char* path) {
   struct stat status {};
-  FileMode mode;
-  if (::stat(path, &status) != 0) return mode;
-  mode.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
-  mode.owner = static_cast<std::uint32_t>(status.st_uid);
-  mode.group = static_cast<std::uint32_t>(status.st_gid);
-  mode.known = true;
-  return mode;
+  if (::stat(path, &status) != 0) return {};
+  return status_from(status);
 }
 
-bool os_open(OsFile& file, const char* path, OpenMode mode) {
+std::uint32_t current_user() { return static_cast<std::uint32_t>(::geteuid()); }
+
+bool os_open(OsFile& file, const char* path, OpenMode mode, std::uint32_t permissions) {
   int flags = O_CLOEXEC;
   switch (mode) {
     case OpenMode::read_only:
@@ -164,13 +202,19 @@ bool os_open(OsFile& file, const char* path, OpenMode mode) {
     case OpenMode::create_read_write:
       flags |= O_RDWR | O_CREAT;
       break;
-    case OpenMode::create_new_truncated:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
+    case OpenMode::create_exclusive:
+      flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
+    case OpenMode::read_no_follow:
+      flags |= O_RDONLY | O_NOFOLLOW | O_NONBLOCK;
+      break;
+    case OpenMode::write_no_follow:
+      flags |= O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK;
       break;
   }
   int fd = -1;
   do {
-    fd = ::open(path, flags, 0666);
+    fd = ::open(path, flags, static_cast<mode_t>(permissions));
   } while (fd < 0 && errno == EINTR);
   file.handle = fd;
   return fd >= 0;
@@ -245,7 +289,13 @@ FileIdentity os_identity(const OsFile& file) {
   return identity_from(status);
 }
 
-void os_apply_mode(const OsFile& file, const FileMode& mode) {
+FileStatus os_status(const OsFile& file) {
+  struct stat status {};
+  if (::fstat(fd_of(file), &status) != 0) return {};
+  return status_from(status);
+}
+
+void os_apply_mode(const OsFile& file, const FileStatus& mode) {
   if (!mode.known) return;
   // Owner first: a change of owner may clear the set-id bits set after it.
   if (::fchown(fd_of(file), static_cast<uid_t>(mode.owner), static_cast<gid_t>(mode.group)) != 0) {
@@ -255,16 +305,12 @@ void os_apply_mode(const OsFile& file, const FileMode& mode) {
   (void)::fchmod(fd_of(file), static_cast<mode_t>(mode.mode));
 }
 
-LockOutcome os_lock(const OsFile& file, bool exclusive, int wait_ms) {
-  const int operation = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  auto pause = std::chrono::milliseconds(1);
+LockOutcome os_lock(const OsFile& file, bool exclusive) {
   for (;;) {
-    if (::flock(fd_of(file), operation) == 0) return LockOutcome::locked;
-    if (errno != EWOULDBLOCK && errno != EINTR) return LockOutcome::failed;
-    if (std::chrono::steady_clock::now() >= deadline) return LockOutcome::busy;
-    std::this_thread::sleep_for(pause);
-    if (pause < std::chrono::milliseconds(20)) pause *= 2;
+    if (::flock(fd_of(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
+      return LockOutcome::locked;
+    if (errno == EWOULDBLOCK) return LockOutcome::busy;
+    if (errno != EINTR) return LockOutcome::failed;
   }
 }
 

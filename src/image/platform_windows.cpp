@@ -61,6 +61,18 @@ FileIdentity identity_of_handle(HANDLE handle) {
   return identity;
 }
 
+FileStatus status_of_handle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return {};
+  FileStatus status;
+  status.known = true;
+  status.regular =
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+      GetFileType(handle) == FILE_TYPE_DISK;
+  status.links = info.nNumberOfLinks;
+  return status;
+}
+
 DWORD attributes_of(const char* path) { return GetFileAttributesW(widen(path).c_str()); }
 
 std::string directory_part(const std::string& path) {
@@ -148,6 +160,23 @@ FileIdentity identity_of_stream(std::FILE* file) {
 
 bool path_exists(const char* path) { return attributes_of(path) != INVALID_FILE_ATTRIBUTES; }
 
+bool name_exists(const char* path) { return attributes_of(path) != INVALID_FILE_ATTRIBUTES; }
+
+std::string resolved_path(const char* path) {
+  HANDLE handle = CreateFileW(widen(path).c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return path;
+  std::wstring final_name(32768, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(
+      handle, final_name.data(), static_cast<DWORD>(final_name.size()), FILE_NAME_NORMALIZED);
+  CloseHandle(handle);
+  if (length == 0 || length >= final_name.size()) return path;
+  final_name.resize(length);
+  // The final name's last component beside the directory as the user gave it.
+  const std::string resolved = narrow(final_name.c_str());
+  return directory_part(path) + resolved.substr(resolved.find_last_of('\\') + 1);
+}
+
 bool path_is_directory(const char* path) {
   const DWORD attributes = attributes_of(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -190,28 +219,35 @@ bool removal_refused(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-bool replace_file(const char* source, const char* target) {
-  return MoveFileExW(widen(source).c_str(), widen(target).c_str(),
-             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+bool replace_file(const char* source, const char* target, int wait_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  for (;;) {
+    if (MoveFileExW(widen(source).c_str(), widen(target).c_str(),
+            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    // Another program (or a run waiting for the image) holds the target open.
+    if (!error_means_denied(GetLastError()) || std::chrono::steady_clock::now() >= deadline)
+      return false;
+    Sleep(20);
+  }
 }
 
 bool link_file(const char* existing, const char* name) {
   return CreateHardLinkW(widen(name).c_str(), widen(existing).c_str(), nullptr) != 0;
 }
 
-bool make_unique_file(const std::string& directory, const char* prefix, std::string& path) {
-  constexpr const char* LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
+bool make_unique_file(
+    const std::string& prefix, std::uint32_t permissions, OsFile& file, std::string& path) {
+  constexpr const char* LETTERS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::uint64_t seed = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string candidate = directory + prefix;
+    std::string candidate = prefix;
     for (int i = 0; i < 6; ++i) {
       seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-      candidate += LETTERS[(seed >> 33) % 36];
+      candidate += LETTERS[(seed >> 33) % 62];
     }
-    HANDLE handle = CreateFileW(widen(candidate.c_str()).c_str(), GENERIC_WRITE, 0, nullptr,
-        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      CloseHandle(handle);
+    if (os_open(file, candidate.c_str(), OpenMode::create_exclusive, permissions)) {
       path = candidate;
       return true;
     }
@@ -229,11 +265,22 @@ std::string temporary_directory() {
 }
 
 // Windows files carry no owner or mode bits that the tool could keep.
-FileMode mode_of(const char*) { return {}; }
+FileStatus status_of(const char* path) {
+  HANDLE handle = CreateFileW(widen(path).c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  const FileStatus status = status_of_handle(handle);
+  CloseHandle(handle);
+  return status;
+}
 
-bool os_open(OsFile& file, const char* path, OpenMode mode) {
+// Windows files carry no owner or mode bits that the tool could check or keep.
+std::uint32_t current_user() { return 0; }
+
+bool os_open(OsFile& file, const char* path, OpenMode mode, std::uint32_t permissions) {
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD disposition = OPEN_EXISTING;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
   switch (mode) {
     case OpenMode::read_only:
       access = GENERIC_READ;
@@ -243,12 +290,24 @@ bool os_open(OsFile& file, const char* path, OpenMode mode) {
     case OpenMode::create_read_write:
       disposition = OPEN_ALWAYS;
       break;
-    case OpenMode::create_new_truncated:
-      disposition = CREATE_ALWAYS;
+    case OpenMode::create_exclusive:
+      disposition = CREATE_NEW;
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+      break;
+    case OpenMode::read_no_follow:
+      access = GENERIC_READ;
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+      break;
+    case OpenMode::write_no_follow:
+      access = GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
   }
-  HANDLE handle = CreateFileW(
-      widen(path).c_str(), access, SHARE_ALL, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A file made without write permission for its owner starts read-only.
+  if ((permissions & 0200) == 0) flags |= FILE_ATTRIBUTE_READONLY;
+  HANDLE handle =
+      CreateFileW(widen(path).c_str(), access, SHARE_ALL, nullptr, disposition, flags, nullptr);
   file.handle = handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle);
   return handle != INVALID_HANDLE_VALUE;
 }
@@ -312,26 +371,22 @@ void os_sync_directory_of(const char*) {}
 
 FileIdentity os_identity(const OsFile& file) { return identity_of_handle(handle_of(file)); }
 
-void os_apply_mode(const OsFile&, const FileMode&) {}
+FileStatus os_status(const OsFile& file) { return status_of_handle(handle_of(file)); }
 
-LockOutcome os_lock(const OsFile& file, bool exclusive, int wait_ms) {
+void os_apply_mode(const OsFile&, const FileStatus&) {}
+
+LockOutcome os_lock(const OsFile& file, bool exclusive) {
   // A lock is not converted in place on Windows: drop a shared one first.
   OVERLAPPED region{};
   region.OffsetHigh = LOCK_OFFSET_HIGH;
   UnlockFileEx(handle_of(file), 0, 1, 0, &region);
   const DWORD flags = (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0) | LOCKFILE_FAIL_IMMEDIATELY;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  auto pause = std::chrono::milliseconds(1);
-  for (;;) {
-    region = OVERLAPPED{};
-    region.OffsetHigh = LOCK_OFFSET_HIGH;
-    if (LockFileEx(handle_of(file), flags, 0, 1, 0, &region)) return LockOutcome::locked;
-    const DWORD error = GetLastError();
-    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) return LockOutcome::failed;
-    if (std::chrono::steady_clock::now() >= deadline) return LockOutcome::busy;
-    std::this_thread::sleep_for(pause);
-    if (pause < std::chrono::milliseconds(20)) pause *= 2;
-  }
+  region = OVERLAPPED{};
+  region.OffsetHigh = LOCK_OFFSET_HIGH;
+  if (LockFileEx(handle_of(file), flags, 0, 1, 0, &region)) return LockOutcome::locked;
+  const DWORD error = GetLastError();
+  return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? LockOutcome::busy
+                                                                    : LockOutcome::failed;
 }
 
 StopSignalsHeld::StopSignalsHeld() : saved_{} {

@@ -48,7 +48,7 @@ int check_all_data(Context& ctx) {
 int rebuild(Context& ctx, int boot_length) {
   int result = check_all_data(ctx);
   if (result != 0) return result;
-  const std::string temporary = temporary_copy_name(ctx.image_name);
+  const std::string temporary = temporary_copy_name(ctx.image_path.c_str());
   PathField temporary_name{};
   if (!copy_path(temporary_name, temporary.c_str())) {
     return report_error(ERR_OPEN_WRITE, temporary.c_str());

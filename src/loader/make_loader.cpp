@@ -32,23 +32,20 @@ void patch_template(Context& ctx) {
   if (slot_given(ctx.monitor_name)) put_name(loader + LDR_MON_TYPE, ctx.monitor_name);
 }
 
-// Creates a fresh temporary file in `directory` (empty: the current one);
-// false when that directory does not take it.
-bool make_temporary_in(const std::string& directory, PathField& path) {
-  std::string made;
-  if (!make_unique_file(directory, TEMPORARY_PREFIX, made)) return false;
-  if (copy_path(path, made.c_str())) return true;
-  remove_file(made.c_str());
-  return false;
-}
-
-// Beside the template when that directory is writable, else in the system's
-// temporary directory, so an installed tool works for every user.
-bool make_temporary(const PathField& template_path, PathField& path) {
+// Writes the Loader into a fresh temporary file beside the template when
+// that directory is writable, else in the system's temporary directory, so
+// an installed tool works for every user.
+bool write_temporary(
+    const PathField& template_path, const Context& ctx, int length, PathField& path) {
   const int separator = host_separator(template_path.data());
-  const std::string directory(template_path.data(), static_cast<std::size_t>(separator + 1));
-  if (make_temporary_in(directory, path)) return true;
-  return make_temporary_in(temporary_directory(), path);
+  const std::string beside(template_path.data(), static_cast<std::size_t>(separator + 1));
+  for (const std::string& directory : {beside, temporary_directory()}) {
+    std::string made;
+    if (!write_temporary_file(directory, TEMPORARY_PREFIX, ctx.work_buffer, length, made)) continue;
+    if (copy_path(path, made.c_str())) return true;
+    remove_file(made.c_str());
+  }
+  return false;
 }
 
 }  // namespace
@@ -73,22 +70,19 @@ int make_loader(Context& ctx) {
   patch_template(ctx);
 
   PathField temporary{};
-  if (!make_temporary(template_path, temporary)) {
+  if (!write_temporary(template_path, ctx, length, temporary)) {
     const int separator = host_separator(template_path.data());
     const std::string wanted =
         std::string(template_path.data(), static_cast<std::size_t>(separator + 1)) +
         TEMPORARY_PATTERN;
     return report_error(ERR_OPEN_WRITE, wanted.c_str());
   }
-  int result = write_host_file(temporary.data(), ctx.work_buffer, length, WRITE_NEW);
-  if (result == 0) {
-    ctx.source_path = temporary;
-    ctx.new_name = NameSlot{};
-    ctx.start_address = LOADER_LOAD_ADDRESS;
-    ctx.opt_al = 1;
-    ctx.cmd_fa = 1;
-    result = add_file(ctx);
-  }
+  ctx.source_path = temporary;
+  ctx.new_name = NameSlot{};
+  ctx.start_address = LOADER_LOAD_ADDRESS;
+  ctx.opt_al = 1;
+  ctx.cmd_fa = 1;
+  const int result = add_file(ctx);
   remove_file(temporary.data());
   return result;
 }

@@ -126,6 +126,21 @@ char* escape_char(int c, char* out, NameRules rules) {
   return write_escape(byte, out);
 }
 
+bool escape_one_more(std::string& name) {
+  for (std::size_t at = 0; at < name.size() && name[at] != '_' && name[at] != '.'; ++at) {
+    if (name[at] == '#' && at + 2 < name.size() && hex_value(name[at + 1]) >= 0 &&
+        hex_value(name[at + 2]) >= 0) {
+      at += 2;
+      continue;
+    }
+    std::array<char, 4> escape{};
+    write_escape(static_cast<unsigned char>(name[at]), escape.data());
+    name.replace(at, 1, escape.data());
+    return true;
+  }
+  return false;
+}
+
 bool decode_field(char* out, std::size_t max, const char* text) {
   std::size_t written = 0;
   while (*text != '\0' && written < max) {

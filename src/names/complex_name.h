@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "cli/modes.h"
 #include "image/image_format.h"
@@ -40,6 +41,12 @@ void build_file_name(const DirEntry& entry, char* out, int form, NameRules rules
 // hold (a type character of that kind is left to the caller's "bin" rule).
 // `out` must hold COMPLEX_NAME_SIZE bytes.
 void build_plain_host_name(const DirEntry& entry, char* out, NameRules rules = HOST_NAME_RULES);
+
+// Writes one more character of the name part of a built host name (before
+// its first '_' or '.') as #HH: the first that is no escape yet. The name
+// then differs from every other while it reads back the same. False when
+// no character is left.
+bool escape_one_more(std::string& name);
 
 // Characters a host file name cannot carry (and, with separators, those that
 // separate the fields of a complex name).

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr uid_t NOBODY = 65534;
-
 std::string make_temp_dir() {
   std::string pattern = "/tmp/vemtool-e2e-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) std::abort();
@@ -146,8 +144,8 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
       ::setenv("ASAN_OPTIONS", merged.c_str(), 1);
     }
     if (options.unprivileged && ::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(NOBODY) != 0 || ::setuid(NOBODY) != 0)
-        ::_exit(127);
+      const auto user = static_cast<uid_t>(options.user);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) ::_exit(127);
     }
     if (wrapped) ::execvp(argv[0], argv.data());
     ::execv(binary.c_str(), argv.data());
@@ -188,8 +186,9 @@ void E2eTest::copy_binary(const std::string& name) {
   ::chmod(path(name).c_str(), 0755);
 }
 
-void E2eTest::give_to_nobody(const std::string& name) {
-  if (::geteuid() == 0 && ::chown(path(name).c_str(), NOBODY, NOBODY) != 0) std::abort();
+void E2eTest::give_to_nobody(const std::string& name, int uid) {
+  const auto user = static_cast<uid_t>(uid);
+  if (::geteuid() == 0 && ::lchown(path(name).c_str(), user, user) != 0) std::abort();
 }
 
 void E2eTest::make_read_only(const std::string& name) { ::chmod(path(name).c_str(), 0444); }
@@ -216,6 +215,26 @@ RunOptions size_limited(long bytes) { return {"", false, bytes}; }
 RunOptions with_input(const std::string& input) { return {input}; }
 RunOptions invoked_as(const std::string& argv0) { return {"", false, -1, argv0}; }
 RunOptions output_to(const std::string& path) { return {"", false, -1, "", path}; }
+RunOptions as_user(int uid) {
+  RunOptions options = unprivileged();
+  options.user = uid;
+  return options;
+}
+
+std::string strace_path() {
+  for (const char* candidate : {"/usr/bin/strace", "/bin/strace"}) {
+    if (::access(candidate, X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+RunOptions injected(const std::string& fault, int n) {
+  RunOptions options;
+  options.wrapper = {strace_path(), "-f", "-o", "/dev/null", "-e",
+      "inject=" + fault + ":when=" + std::to_string(n)};
+  return options;
+}
+
 RunOptions at_terminal(const std::string& typed) {
   RunOptions options = with_input(typed);
   options.terminal = true;

@@ -18,7 +18,7 @@ inline Args operator+(Args head, const Args& tail) {
 
 struct RunOptions {
   std::string input;                   // standard input (empty: /dev/null)
-  bool unprivileged = false;           // run as nobody when the tests run as root
+  bool unprivileged = false;           // run as `user` when the tests run as root
   long file_size_limit = -1;           // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   std::string argv0{};                 // program path as invoked (default: the binary)
   std::string stdout_path{};           // where standard output goes (empty: captured)
@@ -28,6 +28,7 @@ struct RunOptions {
   std::vector<std::string> wrapper{};  // runs the tool under this command (strace ...)
   bool terminal = false;               // standard input and output on a terminal; `input` typed
   int closed_stream = -1;              // 0, 1 or 2: that standard stream is closed
+  int user = 65534;                    // the unprivileged user
 };
 
 struct RunResult {
@@ -42,6 +43,12 @@ RunOptions invoked_as(const std::string& argv0);
 RunOptions with_input(const std::string& input);
 RunOptions output_to(const std::string& path);
 RunOptions at_terminal(const std::string& typed);
+RunOptions as_user(int uid);  // run as this unprivileged user
+// Under strace, with `fault` (such as "pwrite64:signal=KILL") injected at the n-th such call.
+RunOptions injected(const std::string& fault, int n);
+std::string strace_path();  // empty when strace is not installed
+constexpr int NOBODY = 65534;
+constexpr int OTHER_USER = 65533;  // a second unprivileged user
 
 // Checks a whole run: standard output after the banner, the error message
 // (empty: none) and the exit status.
@@ -65,8 +72,8 @@ class E2eTest : public ::testing::Test {
   Bytes read_file(const std::string& name) const;
   bool exists(const std::string& name) const;
   void make_dir(const std::string& name);
-  void copy_binary(const std::string& name);     // a copy of the built vemtool, as installed
-  void give_to_nobody(const std::string& name);  // to the unprivileged user
+  void copy_binary(const std::string& name);  // a copy of the built vemtool, as installed
+  void give_to_nobody(const std::string& name, int uid = NOBODY);  // to an unprivileged user
   void make_read_only(const std::string& name);
   std::vector<std::string> list_dir(const std::string& name = ".") const;  // sorted
 

@@ -252,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(Image, RefusalTest,
             INVALID, 21},
         Refusal{"PackingThatCannotFit", overlapping(1), {}, {"-fd", "SMALL.B"},
             "Delete files by mask: SMALL.B\n\nDeleting file: SMALL.B\n", "Disk full!", 27},
-        Refusal{"ReadOnly", VALID, unprivileged(), {"-c"}, "", UNOPENED, 12}),
+        Refusal{"ReadOnlyForAWriter", VALID, unprivileged(), {"-fd", "FILE0.B"}, "", UNOPENED, 12}),
     CaseName());
 
 // Slots 0, 2, 5 and 9 hold GAME, PIC, ZERO and FJ; slots 1 and 3 entries a used slot cannot hold.
