@@ -201,8 +201,8 @@ JournalState parse_journal(ParsedJournal& journal) {
 }
 
 // Reads the journal beside the image, not through a link. Only a plain file
-// of the image's owner (or of this run's user), with no permission the image
-// lacks, is trusted.
+// of the image's owner (or of this run's user) that no one may write who may
+// not write the image is trusted.
 JournalState load_journal(Context& ctx, ParsedJournal& journal) {
   const std::string path = journal_path(ctx);
   if (!name_exists(path.c_str())) return JournalState::none;
@@ -212,8 +212,9 @@ JournalState load_journal(Context& ctx, ParsedJournal& journal) {
   const FileStatus& image = ctx.image_status;
   bool trusted = status.known && status.regular;
   if (HOST_HAS_OWNERS && trusted) {
+    constexpr std::uint32_t OTHERS_WRITE = 0022;
     trusted = (status.owner == image.owner || status.owner == current_user()) &&
-              (status.mode & 0777 & ~image.mode) == 0;
+              (status.mode & OTHERS_WRITE & ~image.mode) == 0;
   }
   const long size = trusted ? os_size(file) : -1;
   if (size >= 0) {

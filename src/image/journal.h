@@ -12,7 +12,7 @@
 // It is named after the file the image's name resolves to, so that every
 // spelling of the name finds it, and it is made where nothing stands, with
 // no more permissions than the image; one left by another user, a link, or
-// a file more permissive than the image is never replayed.
+// a file that others may write who may not write the image is never replayed.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +24,7 @@ enum class JournalState {
   none,        // there is none
   torn,        // nothing in it was ever acted on: it can go
   rolls_back,  // it matches the image and would roll it back cleanly
-  untrusted,   // a link, another user's file, more permissive than the image, or a bad header
+  untrusted,   // a link, another user's file, open to more writers than the image, a bad header
   mismatched,  // its bytes are neither the image's old nor its new ones: not this image's
 };
 
