@@ -100,7 +100,7 @@ std::string temporary_directory();
 struct FileStatus {
   bool known = false;
   bool regular = false;    // a plain file: no directory, device, pipe or link
-  std::uint32_t mode = 0;  // permission bits (none on Windows)
+  std::uint32_t mode = 0;  // permission bits (Windows: 0444 read-only, else 0666)
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::uint32_t links = 0;  // the names it has

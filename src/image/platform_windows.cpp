@@ -70,6 +70,8 @@ FileStatus status_of_handle(HANDLE handle) {
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
       GetFileType(handle) == FILE_TYPE_DISK;
   status.links = info.nNumberOfLinks;
+  // No mode bits here: the read-only attribute stands for them.
+  status.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
   return status;
 }
 
