@@ -23,11 +23,6 @@ struct NameSlot {
 
 inline bool slot_given(const NameSlot& slot) { return slot.display[0] != '\0'; }
 
-// How a change reaches the image: only the bytes that differ, under a
-// rollback journal (the tool), or everything rewritten in place (a reference
-// build that tests compare the tool with).
-enum class CommitMode { minimal, full_rewrite };
-
 // A checksum fed piece by piece: the hash of the whole 8-byte words so far
 // and the bytes of the word begun.
 struct RunningChecksum {
@@ -110,9 +105,8 @@ struct Context {
   int opt_psc;
 
   // Implementation state beyond the options and geometry.
-  const char* program_path;    // argument 0, as invoked
-  EntryNode exhausted_marker;  // its address marks an exhausted search
-  CommitMode commit_mode;
+  const char* program_path;     // argument 0, as invoked
+  EntryNode exhausted_marker;   // its address marks an exhausted search
   std::string image_path;       // the file image_name resolves to; side files go beside it
   bool image_locked_exclusive;  // the lock held on `image`
   FileIdentity image_identity;  // which file `image` is

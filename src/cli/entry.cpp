@@ -13,11 +13,10 @@
 
 namespace {
 
-int run_command(int argc, char** argv, CommitMode mode, Context*& ctx) {
+int run_command(int argc, char** argv, Context*& ctx) {
   if (argc <= 2) return SHOW_USAGE;
   int result = parse_options(argc, argv, ctx);
   if (result != 0) return result;
-  ctx->commit_mode = mode;
   result = alloc_zeroed(ctx->work_buffer, WORK_BUFFER_SIZE);
   if (result == 0) result = alloc_zeroed(ctx->boot_area, BOOT_AREA_SIZE);
   if (result == 0) result = alloc_zeroed(ctx->directory_area, DIRECTORY_AREA_SIZE);
@@ -27,10 +26,10 @@ int run_command(int argc, char** argv, CommitMode mode, Context*& ctx) {
 
 }  // namespace
 
-int run_vemtool(int argc, char** argv, CommitMode mode) {
+int run_vemtool(int argc, char** argv) {
   print_banner();
   Context* ctx = nullptr;
-  int result = run_command(argc, argv, mode, ctx);
+  int result = run_command(argc, argv, ctx);
   if (result == SHOW_USAGE) {
     print_usage();
     result = 0;

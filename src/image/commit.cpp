@@ -296,38 +296,7 @@ int commit_whole_image(Context& ctx, const CommitPlan& plan) {
   return result;
 }
 
-// The plain way, kept as the reference the minimal commit is tested against:
-// every range written in place, a whole image over the truncated file.
-int rewrite_in_place(Context& ctx, const CommitPlan& plan) {
-  if (plan.whole_image) {
-    if (plan.previous != PreviousImage::dropped) {
-      const char* image = ctx.image_path.c_str();
-      const std::string kept =
-          plan.previous == PreviousImage::backup ? backup_name(image) : temporary_copy_name(image);
-      const int result = copy_host_file(kept.c_str(), image);
-      if (result != 0) return result;
-    }
-    if (!os_truncate(ctx.image, 0)) return report_error(ERR_WRITE, ctx.image_name);
-  }
-  const int result = write_whole(ctx, ctx.image, plan);
-  ctx.image_length = -1;
-  ctx.known_fill_from = -1;
-  return result;
-}
-
 }  // namespace
-
-CommitWrite bytes_write(long offset, long length, const std::uint8_t* bytes, int unit) {
-  return {offset, length, WriteSource::bytes, bytes, 0, 0, unit};
-}
-
-CommitWrite fill_write(long offset, long length, std::uint8_t fill) {
-  return {offset, length, WriteSource::fill, nullptr, fill, 0, SECTOR_SIZE};
-}
-
-CommitWrite image_write(long offset, long length, long image_offset) {
-  return {offset, length, WriteSource::image, nullptr, 0, image_offset, SECTOR_SIZE};
-}
 
 void hold_changes_together(Context& ctx) { ctx.journal.held = true; }
 
@@ -338,33 +307,5 @@ int end_changes(Context& ctx) {
 }
 
 int commit(Context& ctx, const CommitPlan& plan) {
-  if (ctx.commit_mode == CommitMode::full_rewrite) return rewrite_in_place(ctx, plan);
   return plan.whole_image ? commit_whole_image(ctx, plan) : commit_in_place(ctx, plan);
-}
-
-int open_image(Context& ctx, ImageOpening opening) {
-  const bool exclusive = command_writes_image(ctx);
-  if (os_is_open(ctx.image) && ctx.image_locked_exclusive == exclusive) {
-    ctx.image_length = -1;  // the last commit may have grown it
-    return 0;
-  }
-  int result = open_image_file(ctx, opening, exclusive);
-  if (result != 0 || opening == OPEN_AS_FOUND) return result;
-  if (exclusive) return recover_image(ctx);
-  // A reader finds the image as the last run left it; a change left
-  // half-done must be rolled back before anything of it is shown.
-  const JournalState journal = inspect_journal(ctx).state;
-  // Nothing of a torn journal was acted on: it goes where it may.
-  if (journal == JournalState::torn) remove_file(journal_name(ctx.image_path.c_str()).c_str());
-  if (journal == JournalState::none || journal == JournalState::torn) return 0;
-  if (journal != JournalState::rolls_back) {
-    return report_error(
-        ERR_JOURNAL_REFUSED, journal_name(ctx.image_path.c_str()).c_str(), ctx.image_name);
-  }
-  if (!image_writable(ctx)) return report_error(ERR_JOURNAL_NEEDS_WRITE, ctx.image_name);
-  result = open_image_file(ctx, opening, true);
-  if (result == 0) result = recover_image(ctx);
-  if (result == 0 && os_lock(ctx.image, false) == LockOutcome::locked)
-    ctx.image_locked_exclusive = false;
-  return result;
 }

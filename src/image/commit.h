@@ -18,14 +18,13 @@
 //   the journal is synced before the image is touched and the image is
 //   synced before the journal goes; a change that only fills free space is
 //   not synced, since a power cut can then lose only the new file.
-// The image must be open and locked exclusively (open_image).
+// The image must be open and locked exclusively (open_image, journal.h).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "cli/context.h"
-#include "cli/modes.h"
 
 enum class WriteSource { bytes, fill, image };
 
@@ -60,9 +59,15 @@ struct CommitPlan {
   PreviousImage previous = PreviousImage::dropped;
 };
 
-CommitWrite bytes_write(long offset, long length, const std::uint8_t* bytes, int unit);
-CommitWrite fill_write(long offset, long length, std::uint8_t fill);
-CommitWrite image_write(long offset, long length, long image_offset);
+inline CommitWrite bytes_write(long offset, long length, const std::uint8_t* bytes, int unit) {
+  return {offset, length, WriteSource::bytes, bytes, 0, 0, unit};
+}
+inline CommitWrite fill_write(long offset, long length, std::uint8_t fill) {
+  return {offset, length, WriteSource::fill, nullptr, fill, 0, SECTOR_SIZE};
+}
+inline CommitWrite image_write(long offset, long length, long image_offset) {
+  return {offset, length, WriteSource::image, nullptr, 0, image_offset, SECTOR_SIZE};
+}
 
 // The commits that follow succeed or fail as one: a failed write, or a
 // kill, takes back all of them (-fl). end_changes completes them.
@@ -71,13 +76,3 @@ int end_changes(Context& ctx);
 
 // Carries out `plan`. 0, or the reported error with the image as it was.
 int commit(Context& ctx, const CommitPlan& plan);
-
-// Opens the image (open_image_file: exclusively for a command that changes
-// it, shared otherwise) and deals with a change a killed or failed run left
-// half-done: a writer rolls it back; so does a reader that may write the
-// image, and one that may not is refused (ERR_JOURNAL_NEEDS_WRITE); a
-// journal that is not the image's is refused (ERR_JOURNAL_REFUSED).
-// OPEN_AS_FOUND leaves such a journal alone (the image check reports it).
-// An image already open and locked stays open, so a command that commits
-// several times (-fl) holds it throughout. 0 or the reported error.
-int open_image(Context& ctx, ImageOpening opening);

@@ -8,6 +8,7 @@
 #include "cli/errors.h"
 #include "image/boot_area.h"
 #include "image/file_io.h"
+#include "image/journal.h"
 #include "names/name81.h"
 
 namespace {
@@ -105,7 +106,6 @@ int place_entries(Context& ctx, MovedData moved) {
   // seemed to use; refuse before the first write instead of wrapping a
   // 16-bit first sector or writing past the image.
   if (packed_end(ctx, data_start) > ctx.image_size) return report_error(ERR_DISK_FULL);
-  const bool rewrite_all = ctx.commit_mode == CommitMode::full_rewrite;
   long target = data_start;
   int placed = 0;
   for (EntryNode* node = ctx.entries_first; node != nullptr; node = node->next) {
@@ -119,7 +119,7 @@ int place_entries(Context& ctx, MovedData moved) {
         node->data_offset = node->image_offset;
         // A file that moves down is copied within the image by the commit;
         // one that moves up would overwrite its own data on the way.
-        const bool load = target > node->image_offset || rewrite_all;
+        const bool load = target > node->image_offset;
         const int result = moved == LOAD_MOVED_UP && load
                                ? load_node_data(ctx, node, DATA_FROM_IMAGE)
                                : check_image_range(ctx, node->image_offset, node->rounded_length);

@@ -35,8 +35,9 @@ int load_node_data(Context& ctx, EntryNode* node, DataSourceKind source);
 // that the files fit the directory (ERR_DIRECTORY_FULL), the data area and
 // 16-bit sector numbers (ERR_DISK_FULL), and that the image holds their
 // data. With LOAD_MOVED_UP it loads the data of every file that moves
-// (of every file in the full-rewrite reference mode). Writes nothing; may
-// be called again. 0 or the reported error.
+// towards the end of the image (a change in place copies the files that move
+// towards its start within the image). Writes nothing; may be called again.
+// 0 or the reported error.
 int place_entries(Context& ctx, MovedData moved);
 
 // Adds to `plan` what the directory and data area hold once packed: the

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
 
 #include "cli/errors.h"
 
@@ -86,9 +84,8 @@ int open_image_file(Context& ctx, ImageOpening opening, bool exclusive) {
   const OpenMode mode = recreate    ? OpenMode::create_read_write
                         : exclusive ? OpenMode::read_write
                                     : OpenMode::read_only;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(IMAGE_LOCK_WAIT_MS);
-  auto pause = std::chrono::milliseconds(1);
+  const long long deadline = monotonic_ms() + IMAGE_LOCK_WAIT_MS;
+  int pause = 1;
   for (;;) {
     if (!os_open(ctx.image, path, mode)) return report_error(ERR_OPEN_WRITE, ctx.image_name);
     const LockOutcome lock = os_lock(ctx.image, exclusive);
@@ -106,11 +103,11 @@ int open_image_file(Context& ctx, ImageOpening opening, bool exclusive) {
     // Closed while waiting: Windows replaces no file that is held open.
     os_close(ctx.image);
     if (lock == LockOutcome::locked) continue;
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (monotonic_ms() >= deadline) {
       return report_error(exclusive ? ERR_ACCESS_WRITE : ERR_ACCESS_READ, ctx.image_name);
     }
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    pause_ms(pause);
+    pause = std::min(pause * 2, 20);
   }
 }
 

@@ -448,3 +448,30 @@ int finish_journal(Context& ctx) {
   journal.durable = false;
   return 0;
 }
+
+int open_image(Context& ctx, ImageOpening opening) {
+  const bool exclusive = command_writes_image(ctx);
+  if (os_is_open(ctx.image) && ctx.image_locked_exclusive == exclusive) {
+    ctx.image_length = -1;  // the last commit may have grown it
+    return 0;
+  }
+  int result = open_image_file(ctx, opening, exclusive);
+  if (result != 0 || opening == OPEN_AS_FOUND) return result;
+  if (exclusive) return recover_image(ctx);
+  // A reader finds the image as the last run left it; a change left
+  // half-done must be rolled back before anything of it is shown.
+  const JournalState journal = inspect_journal(ctx).state;
+  // Nothing of a torn journal was acted on: it goes where it may.
+  if (journal == JournalState::torn) remove_file(journal_name(ctx.image_path.c_str()).c_str());
+  if (journal == JournalState::none || journal == JournalState::torn) return 0;
+  if (journal != JournalState::rolls_back) {
+    return report_error(
+        ERR_JOURNAL_REFUSED, journal_name(ctx.image_path.c_str()).c_str(), ctx.image_name);
+  }
+  if (!image_writable(ctx)) return report_error(ERR_JOURNAL_NEEDS_WRITE, ctx.image_name);
+  result = open_image_file(ctx, opening, true);
+  if (result == 0) result = recover_image(ctx);
+  if (result == 0 && os_lock(ctx.image, false) == LockOutcome::locked)
+    ctx.image_locked_exclusive = false;
+  return result;
+}

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "cli/context.h"
+#include "cli/modes.h"
 
 // What a journal left beside an image would do.
 enum class JournalState {
@@ -32,6 +33,16 @@ struct JournalReport {
   JournalState state = JournalState::none;
   int segments = 0;  // changes it would take back (rolls_back)
 };
+
+// Opens the image (open_image_file: exclusively for a command that changes
+// it, shared otherwise) and deals with a change a killed or failed run left
+// half-done: a writer rolls it back; so does a reader that may write the
+// image, and one that may not is refused (ERR_JOURNAL_NEEDS_WRITE); a
+// journal that is not the image's is refused (ERR_JOURNAL_REFUSED).
+// OPEN_AS_FOUND leaves such a journal alone (the image check reports it).
+// An image already open and locked stays open, so a command that commits
+// several times (-fl) holds it throughout. 0 or the reported error.
+int open_image(Context& ctx, ImageOpening opening);
 
 // Looks at the journal beside the open image without acting on it.
 JournalReport inspect_journal(Context& ctx);

@@ -144,6 +144,11 @@ FileStatus os_status(const OsFile& file);
 // Gives the file the permission bits and, where the process may, the owner.
 void os_apply_mode(const OsFile& file, const FileStatus& status);
 
+// A clock that only goes forward, in milliseconds, and a pause: a run that
+// waits for another spends and measures its time through these.
+long long monotonic_ms();
+void pause_ms(int ms);
+
 enum class LockOutcome { locked, busy, failed };
 // Locks the whole file, shared or exclusive, if no other holder is in the
 // way. The lock goes with the handle: closing it (or the process ending)

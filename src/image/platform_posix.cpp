@@ -305,6 +305,14 @@ void os_apply_mode(const OsFile& file, const FileStatus& mode) {
   (void)::fchmod(fd_of(file), static_cast<mode_t>(mode.mode));
 }
 
+long long monotonic_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
 LockOutcome os_lock(const OsFile& file, bool exclusive) {
   for (;;) {
     if (::flock(fd_of(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)

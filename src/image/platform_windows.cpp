@@ -222,16 +222,15 @@ bool removal_refused(const char* path) {
 }
 
 bool replace_file(const char* source, const char* target, int wait_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  const long long deadline = monotonic_ms() + wait_ms;
   for (;;) {
     if (MoveFileExW(widen(source).c_str(), widen(target).c_str(),
             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return true;
     }
     // Another program (or a run waiting for the image) holds the target open.
-    if (!error_means_denied(GetLastError()) || std::chrono::steady_clock::now() >= deadline)
-      return false;
-    Sleep(20);
+    if (!error_means_denied(GetLastError()) || monotonic_ms() >= deadline) return false;
+    pause_ms(20);
   }
 }
 
@@ -241,13 +240,14 @@ bool link_file(const char* existing, const char* name) {
 
 bool make_unique_file(
     const std::string& prefix, std::uint32_t permissions, OsFile& file, std::string& path) {
-  constexpr const char* LETTERS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  // One case: Windows names do not tell cases apart.
+  constexpr const char* LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::uint64_t seed = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = prefix;
     for (int i = 0; i < 6; ++i) {
       seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-      candidate += LETTERS[(seed >> 33) % 62];
+      candidate += LETTERS[(seed >> 33) % 36];
     }
     if (os_open(file, candidate.c_str(), OpenMode::create_exclusive, permissions)) {
       path = candidate;
@@ -376,6 +376,10 @@ FileIdentity os_identity(const OsFile& file) { return identity_of_handle(handle_
 FileStatus os_status(const OsFile& file) { return status_of_handle(handle_of(file)); }
 
 void os_apply_mode(const OsFile&, const FileStatus&) {}
+
+long long monotonic_ms() { return static_cast<long long>(GetTickCount64()); }
+
+void pause_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
 LockOutcome os_lock(const OsFile& file, bool exclusive) {
   // A lock is not converted in place on Windows: drop a shared one first.

@@ -58,10 +58,8 @@ int rebuild(Context& ctx, int boot_length) {
     return report_error(ERR_ACCESS_WRITE, temporary_name.data());
 
   set_geometry(ctx, boot_length / SECTOR_SIZE, ctx.dir_items_opt, ctx.image_size_opt);
-  // The files stream from the old image into the new one; the reference
-  // rewrite holds them all in memory instead.
-  result = place_entries(
-      ctx, ctx.commit_mode == CommitMode::full_rewrite ? LOAD_MOVED_UP : MOVED_DATA_IN_IMAGE);
+  // The files stream from the old image into the new one.
+  result = place_entries(ctx, MOVED_DATA_IN_IMAGE);
   if (result != 0) return result;
   put_geometry(ctx);
   CommitPlan plan;

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "cli/entry.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -164,6 +166,35 @@ RunResult E2eTest::run(const std::vector<std::string>& args, const RunOptions& o
   }
   return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status), out,
       slurp(err_path)};
+}
+
+RunResult E2eTest::run_inside(const std::vector<std::string>& args, const Fault& fault) {
+  const std::string out_path = scratch_ + "/stdout";
+  const std::string err_path = scratch_ + "/stderr";
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (in < 0 || out < 0 || err < 0 || ::chdir(dir_.c_str()) != 0) std::_Exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    planned_fault() = fault;
+    std::vector<std::string> text = {VEMTOOL_BINARY};
+    text.insert(text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& argument : text) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int status = run_vemtool(static_cast<int>(text.size()), argv.data());
+    std::fflush(nullptr);
+    std::_Exit(status);
+  }
+  int wait_status = 0;
+  ::waitpid(child, &wait_status, 0);
+  return {WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status),
+      slurp(out_path), slurp(err_path)};
 }
 
 void E2eTest::write_file(const std::string& name, const Bytes& bytes) {

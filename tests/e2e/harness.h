@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "double/fault_platform.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -66,6 +68,10 @@ class E2eTest : public ::testing::Test {
 
   // Runs vemtool with `args` (the image name first) in the test directory.
   RunResult run(const std::vector<std::string>& args, const RunOptions& options = {});
+  // The same inside a forked copy of this process, on the fault-injecting
+  // platform with `fault` planned: no program to start, so a run takes
+  // about a millisecond. Standard input is empty.
+  RunResult run_inside(const std::vector<std::string>& args, const Fault& fault = {});
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   void write_file(const std::string& name, const Bytes& bytes);
