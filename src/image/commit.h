@@ -18,7 +18,7 @@
 //   the journal is synced before the image is touched and the image is
 //   synced before the journal goes; a change that only fills free space is
 //   not synced, since a power cut can then lose only the new file.
-// The image must be open and locked exclusively (open_image, journal.h).
+// The image must be open and locked exclusively (open_image, recovery.h).
 #pragma once
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "image/commit.h"
 #include "image/file_io.h"
 #include "image/image_commands.h"
-#include "image/journal.h"
+#include "image/recovery.h"
 
 int create_image(Context& ctx) {
   std::printf("Creating VEM image: %s\n", ctx.image_name);

@@ -8,7 +8,7 @@
 #include "cli/errors.h"
 #include "image/boot_area.h"
 #include "image/file_io.h"
-#include "image/journal.h"
+#include "image/recovery.h"
 #include "names/name81.h"
 
 namespace {

@@ -2,56 +2,17 @@
 // byte of the image, the old bytes of every range it overwrites are written
 // here, so that a change cut short (a failed write, a kill, a power cut) can
 // be taken back. One segment per commit; a run that changes the image several
-// times as one (-fl) keeps one journal for all of them.
-//
-// The journal knows its image by what it holds, not by where it lives: for
-// every unit (a directory slot, a sector) it keeps the old bytes and a
-// checksum of the new ones, and it is applied only to an image whose units
-// each hold one of the two. So a copied image, or the same disk under
-// another device number, is still rolled back, and another image never is.
-// It is named after the file the image's name resolves to, so that every
-// spelling of the name finds it, and it is made where nothing stands, with
-// no more permissions than the image; one left by another user, a link, or
-// a file that others may write who may not write the image is never replayed.
+// times as one (-fl) keeps one journal for all of them. For every unit (a
+// directory slot, a sector) a record keeps the old bytes and a checksum of
+// the new ones, so that the journal can tell its image by what it holds
+// (recovery.h). The file is made where nothing stands, with no more
+// permissions than the image.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "cli/context.h"
-#include "cli/modes.h"
-
-// What a journal left beside an image would do.
-enum class JournalState {
-  none,        // there is none
-  torn,        // nothing in it was ever acted on: it can go
-  rolls_back,  // it matches the image and would roll it back cleanly
-  untrusted,   // a link, another user's file, open to more writers than the image, a bad header
-  mismatched,  // its bytes are neither the image's old nor its new ones: not this image's
-};
-
-struct JournalReport {
-  JournalState state = JournalState::none;
-  int segments = 0;  // changes it would take back (rolls_back)
-};
-
-// Opens the image (open_image_file: exclusively for a command that changes
-// it, shared otherwise) and deals with a change a killed or failed run left
-// half-done: a writer rolls it back; so does a reader that may write the
-// image, and one that may not is refused (ERR_JOURNAL_NEEDS_WRITE); a
-// journal that is not the image's is refused (ERR_JOURNAL_REFUSED).
-// OPEN_AS_FOUND leaves such a journal alone (the image check reports it).
-// An image already open and locked stays open, so a command that commits
-// several times (-fl) holds it throughout. 0 or the reported error.
-int open_image(Context& ctx, ImageOpening opening);
-
-// Looks at the journal beside the open image without acting on it.
-JournalReport inspect_journal(Context& ctx);
-
-// Acts on a journal a killed or failed run left beside the image, which the
-// run holds exclusively: rolls the image back (synced) and removes it, or
-// removes one that is torn; refuses an untrusted or mismatched one
-// (ERR_JOURNAL_REFUSED). 0 or the reported error.
-int recover_image(Context& ctx);
 
 // Writing the journal of one commit: begin a segment, add the old bytes of
 // each range about to change, then seal it before the image is touched.
@@ -71,3 +32,40 @@ void abandon_changes(Context& ctx);
 // The run's changes are complete: the image is synced where old data was at
 // stake, then the journal goes. 0 or the reported error (changes taken back).
 int finish_journal(Context& ctx);
+
+// A journal read back. A record: where, how long, the unit its checksums
+// cover, its old bytes (or the one byte they all were) and the checksums.
+struct JournalRecord {
+  long offset;
+  long length;
+  long unit;
+  bool fill;
+  const std::uint8_t* old;
+  const std::uint8_t* sums;
+};
+struct JournalContents {
+  std::vector<std::uint8_t> bytes;  // the file; records point into it
+  long old_length = 0;              // the image's length before the first change
+  std::vector<std::vector<JournalRecord>> segments;
+};
+
+// What a journal left beside an image would do.
+enum class JournalState {
+  none,        // there is none
+  torn,        // nothing in it was ever acted on: it can go
+  rolls_back,  // it matches the image and would roll it back cleanly
+  untrusted,   // a link, another user's file, open to more writers than the image, a bad header
+  mismatched,  // its bytes are neither the image's old nor its new ones: not this image's
+};
+
+// Sorts `journal.bytes` into segments: torn (a header cut short or never
+// written, or no whole segment), untrusted (a header of another kind, or
+// records that do not add up), or rolls_back (whole segments found).
+JournalState parse_journal(JournalContents& journal);
+// Does `bytes` (the `length` bytes of `record` from `unit` on) hold what the
+// change put there?
+bool holds_new_bytes(
+    const JournalRecord& record, long unit, const std::uint8_t* bytes, long length);
+// Puts back the old bytes of every segment, the last first, then the old
+// length. False when a write fails.
+bool roll_back(const OsFile& image, const JournalContents& journal);
