@@ -295,14 +295,15 @@ FileStatus os_status(const OsFile& file) {
   return status_from(status);
 }
 
-void os_apply_mode(const OsFile& file, const FileStatus& mode) {
-  if (!mode.known) return;
+void os_apply_mode(const OsFile& file, const FileStatus& status) {
+  if (!status.known) return;
   // Owner first: a change of owner may clear the set-id bits set after it.
-  if (::fchown(fd_of(file), static_cast<uid_t>(mode.owner), static_cast<gid_t>(mode.group)) != 0) {
+  const auto group = static_cast<gid_t>(status.group);
+  if (::fchown(fd_of(file), static_cast<uid_t>(status.owner), group) != 0) {
     // Not permitted for this user: the group alone may still be kept.
-    (void)::fchown(fd_of(file), static_cast<uid_t>(-1), static_cast<gid_t>(mode.group));
+    (void)::fchown(fd_of(file), static_cast<uid_t>(-1), group);
   }
-  (void)::fchmod(fd_of(file), static_cast<mode_t>(mode.mode));
+  (void)::fchmod(fd_of(file), static_cast<mode_t>(status.mode));
 }
 
 long long monotonic_ms() {
