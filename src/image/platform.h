@@ -82,6 +82,11 @@ constexpr bool HOST_REPLACES_OPEN_FILES = !HOST_IS_WINDOWS;
 // the file system has no such names.
 bool link_file(const char* existing, const char* name);
 
+// Creates a new directory; false when the name exists or the directory
+// cannot be made. remove_directory removes an empty one.
+bool make_directory(const char* path);
+bool remove_directory(const char* path);
+
 // Creates a fresh empty file `directory` + `prefix` + a unique suffix; its
 // name goes to `path`. False when that directory does not take it.
 bool make_unique_file(const std::string& directory, const char* prefix, std::string& path);

@@ -124,6 +124,10 @@ bool replace_file(const char* source, const char* target) {
 
 bool link_file(const char* existing, const char* name) { return ::link(existing, name) == 0; }
 
+bool make_directory(const char* path) { return ::mkdir(path, 0777) == 0; }
+
+bool remove_directory(const char* path) { return ::rmdir(path) == 0; }
+
 bool make_unique_file(const std::string& directory, const char* prefix, std::string& path) {
   std::string pattern = directory + prefix + "XXXXXX";
   const int fd = ::mkstemp(pattern.data());

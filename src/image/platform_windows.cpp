@@ -199,6 +199,12 @@ bool link_file(const char* existing, const char* name) {
   return CreateHardLinkW(widen(name).c_str(), widen(existing).c_str(), nullptr) != 0;
 }
 
+bool make_directory(const char* path) {
+  return CreateDirectoryW(widen(path).c_str(), nullptr) != 0;
+}
+
+bool remove_directory(const char* path) { return RemoveDirectoryW(widen(path).c_str()) != 0; }
+
 bool make_unique_file(const std::string& directory, const char* prefix, std::string& path) {
   constexpr const char* LETTERS = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::uint64_t seed = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ GetTickCount64();
