@@ -18,8 +18,10 @@ enum NameFromPath : int { PATH_ONLY = 0, DERIVE_NAME = 1 };
 // build_file_name: the display name NAME.T, or the complex file name.
 enum NameForm : int { DISPLAY_FORM = 0, COMPLEX_FORM = 1 };
 
-// open_image: open the existing image, or create it anew.
-enum ImageOpening : int { OPEN_EXISTING = 0, RECREATE = 1 };
+// open_image: open the existing image, or create it anew, or open the
+// existing image as it is, without acting on a change left half-done beside
+// it (read-only for a command that only reads).
+enum ImageOpening : int { OPEN_EXISTING = 0, RECREATE = 1, OPEN_AS_FOUND = 2 };
 
 // load_node_data: read the data from the image, or take it from the work buffer.
 enum DataSourceKind : int { DATA_FROM_IMAGE = 0, DATA_FROM_WORK_BUFFER = 1 };

@@ -91,11 +91,15 @@ int open_image(Context& ctx, ImageOpening opening) {
   if (recreate && removal_refused(ctx.image_name)) {
     return report_error(ERR_ACCESS_WRITE, ctx.image_name);
   }
-  const OpenMode mode = recreate ? OpenMode::create_read_write : OpenMode::read_write;
+  const bool as_found = opening == OPEN_AS_FOUND;
+  const OpenMode mode = recreate                 ? OpenMode::create_read_write
+                        : as_found && !exclusive ? OpenMode::read_only
+                                                 : OpenMode::read_write;
   const int busy_error = exclusive ? ERR_ACCESS_WRITE : ERR_ACCESS_READ;
   int result = open_and_lock(ctx, mode, exclusive, busy_error);
   ctx.image_length = -1;
   ctx.known_fill_from = -1;
+  if (as_found) return result;
   if (result != 0 || exclusive || !path_exists(journal_name(ctx.image_name).c_str())) {
     return result != 0 ? result : recover_image(ctx);
   }

@@ -53,7 +53,8 @@ bool command_writes_image(const Context& ctx);
 // With RECREATE the file is created when missing, and an existing file
 // that may not be replaced is refused (ERR_ACCESS_WRITE). An image already open
 // and locked stays open, so a command that commits several times (-fl)
-// holds it throughout. 0 or the reported error.
+// holds it throughout. OPEN_AS_FOUND leaves side files alone (and opens the
+// image read-only for a command that does not change it). 0 or the reported error.
 int open_image(Context& ctx, ImageOpening opening);
 // Closes the image (releasing its lock) and forgets what was learnt of it;
 // harmless when it is closed. Always 0.
