@@ -31,6 +31,9 @@ constexpr int ERR_DISK_FULL = -27;
 constexpr int ERR_GEOMETRY_TOO_SMALL = -28;
 constexpr int ERR_INVALID_COMPLEX_NAME = -29;
 constexpr int ERR_INVALID_LOADER = -30;
+// -iv: the image check found only warnings, or errors.
+constexpr int ERR_IMAGE_WARNINGS = -31;
+constexpr int ERR_IMAGE_ERRORS = -32;
 
 // Prints the message of `code` with its arguments on standard error, then a
 // blank line, and returns `code`. Arguments a message does not use are ignored.

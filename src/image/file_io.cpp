@@ -77,7 +77,7 @@ std::string temporary_copy_name(const char* image) { return std::string(image) +
 std::string backup_name(const char* image) { return std::string(image) + ".bak"; }
 
 bool command_writes_image(const Context& ctx) {
-  return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li);
+  return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li || (ctx.cmd_iv && !ctx.opt_fix));
 }
 
 int open_image(Context& ctx, ImageOpening opening) {
