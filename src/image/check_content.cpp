@@ -31,7 +31,7 @@ bool all_fill(const std::uint8_t* bytes, long length) {
 template <class Visit>
 int read_pieces(
     Context& ctx, std::vector<std::uint8_t>& buffer, long offset, long length, Visit visit) {
-  buffer.resize(static_cast<std::size_t>(PIECE));
+  buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(std::min(PIECE, length))));
   for (long done = 0; done < length;) {
     const long n = std::min(PIECE, length - done);
     if (os_read_at(ctx.image, buffer.data(), n, offset + done) != n)
