@@ -66,11 +66,12 @@ int check_header(Context& ctx, ImageCheck& check) {
       ctx, boot_sectors, dir_sectors * ENTRIES_PER_SECTOR, (last_sector + 1) * SECTOR_SIZE);
   if (ctx.image_size % SIZE_STEP != 0) {
     add_finding(check, Severity::warning, 0, "header",
-        format_text("image size %g kB is none the tool makes (32 to 8192 kB in steps of 32 kB)",
+        format_text("image size %g kB is not one the tool makes (32 to 8192 kB in steps of 32 kB)",
             kilobytes(ctx.image_size)),
         false);
   }
-  if (dir_sectors == 0) add_finding(check, Severity::warning, 0, "header", "no directory", false);
+  if (dir_sectors == 0)
+    add_finding(check, Severity::warning, 0, "header", "the directory has no slots", false);
   if (length < ctx.boot_size) {
     // The boot code is lost: nothing to rebuild the image from.
     add_finding(check, Severity::error, 0, "image file",
