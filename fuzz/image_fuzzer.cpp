@@ -102,6 +102,35 @@ void run_case(const CommandCase& command, const Bytes& input, const std::string&
   if (!command.writes) require(read_file(IMAGE) == input, "a reading command changed the image");
 }
 
+// -iv never writes; an image it calls clean passes the reading commands and
+// an add; after -iv -fix the check finds no error, or the image is as it was.
+void check_verdict(const Bytes& input, bool may_write) {
+  clean_scratch();
+  write_file(IMAGE, input.data(), input.size());
+  const int status = run_tool({IMAGE, "-iv"});
+  require(status == 0 || status == 31 || status == 32, "-iv ended with another status");
+  require(read_file(IMAGE) == input, "-iv changed the image");
+  if (status == 0 && may_write) {
+    ::mkdir("out", 0700);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {IMAGE, "-ii"}, {IMAGE, "-c"}, {IMAGE, "-fx", "out/*", "-cfn"}}) {
+      require(run_tool(args) == 0, "a reading command fails on an image -iv calls clean");
+    }
+    write_file(HOST_FILE, input.data(), input.size() % 300);
+    const int added = run_tool({IMAGE, "-fa", HOST_FILE, "-ow"});
+    require(added == 0 || added == 26 || added == 27, "an add fails on an image -iv calls clean");
+    if (added == 0) check_packed_image(IMAGE);
+  }
+  if (!may_write) return;
+  clean_scratch();
+  write_file(IMAGE, input.data(), input.size());
+  if (run_tool({IMAGE, "-iv", "-fix"}) != 0) {
+    require(read_file(IMAGE) == input, "a repair that failed changed the image");
+  } else {
+    require(run_tool({IMAGE, "-iv"}) != 32, "-iv -fix left an error");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -118,6 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (command.writes && !may_write) continue;
     run_case(command, input, stored_name);
   }
+  check_verdict(input, may_write);
   clean_scratch();
   return 0;
 }

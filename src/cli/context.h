@@ -77,6 +77,8 @@ struct Context {
   int opt_cfn;
   int cmd_ml;
   int cmd_li;
+  int cmd_iv;
+  int opt_fix;         // -iv -fix: repair what the check finds
   int image_size_opt;  // -is in bytes, -1: not given
   // Geometry of the open image; set_geometry sets the paired fields together.
   int image_size;

@@ -12,7 +12,7 @@ struct ErrorMessage {
 };
 
 // Texts are the tool's own output, typos included: scripts match on them.
-constexpr std::array<ErrorMessage, 31> ERROR_MESSAGES = {{
+constexpr std::array<ErrorMessage, 33> ERROR_MESSAGES = {{
     {ERR_OUT_OF_MEMORY, "Out of memory!"},
     {ERR_UNKNOWN_OPTION, "Unknown option: %s"},
     {ERR_BAD_COMBINATION, "Bad combination of options: %s %s"},
@@ -43,6 +43,8 @@ constexpr std::array<ErrorMessage, 31> ERROR_MESSAGES = {{
         "Current VEM content do not fit into new VEM geometry (size/directory/boot)!"},
     {ERR_INVALID_COMPLEX_NAME, "Invalid complex file name '%s'"},
     {ERR_INVALID_LOADER, "File '%s' is not valid standard Loader file!"},
+    {ERR_IMAGE_WARNINGS, "Warnings found in VEM image '%s'."},
+    {ERR_IMAGE_ERRORS, "Errors found in VEM image '%s'!"},
     {ERR_JOURNAL_NEEDS_WRITE,
         "Can't roll back the unfinished change of '%s' without write access to it!"},
     {ERR_JOURNAL_REFUSED,

@@ -31,7 +31,9 @@ constexpr int ERR_DISK_FULL = -27;
 constexpr int ERR_GEOMETRY_TOO_SMALL = -28;
 constexpr int ERR_INVALID_COMPLEX_NAME = -29;
 constexpr int ERR_INVALID_LOADER = -30;
-// -31 and -32 are the image check's verdicts.
+// -iv: the image check found only warnings, or errors.
+constexpr int ERR_IMAGE_WARNINGS = -31;
+constexpr int ERR_IMAGE_ERRORS = -32;
 constexpr int ERR_JOURNAL_NEEDS_WRITE = -33;
 constexpr int ERR_JOURNAL_REFUSED = -34;
 

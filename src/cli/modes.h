@@ -20,7 +20,7 @@ enum NameForm : int { DISPLAY_FORM = 0, COMPLEX_FORM = 1 };
 
 // open_image: open the existing image, create it anew, or open the existing
 // image as it is, without acting on a change left half-done beside it (the
-// image check reports it).
+// image check reports it; read-only for a command that only reads).
 enum ImageOpening : int { OPEN_EXISTING = 0, RECREATE = 1, OPEN_AS_FOUND = 2 };
 
 // load_node_data: read the data from the image, or take it from the work buffer.

@@ -34,6 +34,7 @@ enum OptionBit : unsigned {
   OPT_SCS = 1u << 11,
   OPT_CFN = 1u << 12,
   OPT_CFNL = 1u << 13,
+  OPT_FIX = 1u << 14,
 };
 constexpr unsigned IMAGE_GEOMETRY = OPT_IB | OPT_IS | OPT_ID;
 constexpr unsigned FILE_PARAMETERS = OPT_FN | OPT_LN | OPT_SA | OPT_AL | OPT_AR;
@@ -157,12 +158,14 @@ const OptionRow OPTIONS[] = {
               ctx, ctx.list_path, values[0], option, NO_WILDCARDS, WHOLE_PATH, PATH_ONLY);
         },
         OPT_CFNL},
+    {"-fix", 0, store_flag<&Context::opt_fix>, OPT_FIX},
 };
 
 // One row per command: its text and flag, its values and how they are
 // stored, its handler, the options it admits (and of which it needs one),
-// and its usage line. The order is that of the usage text and of the
-// commands listed in a bad combination.
+// and its usage line (none for a command the usage text does not show). The
+// order is that of the usage text and of the commands listed in a bad
+// combination.
 struct CommandRow {
   const char* text;
   int Context::*flag;
@@ -227,6 +230,8 @@ const CommandRow COMMANDS[] = {
         make_loader, OPT_FN | OPT_LN | OPT_SA | OPT_OW | OPT_MON | OPT_SCS, 0,
         "-ml fname.T pname.T cname.T [-ln lname] [-sa num] [-mon MX] [-scs] [-ow]"},
     {"-li", &Context::cmd_li, 1, store_exact_name, show_loader_info, 0, 0, "-li fname.T"},
+    // Last, so that no combination text of the commands above changes.
+    {"-iv", &Context::cmd_iv, 0, store_nothing, verify_image, OPT_FIX, 0, nullptr},
 };
 
 // At most one command, and only options it admits; `given` holds the bits
@@ -241,7 +246,9 @@ int check_combination(const Context& ctx, unsigned given) {
       command = &row;
     }
   }
-  if (command == nullptr) return 0;
+  // -fix belongs to -iv alone: given without a command it would silently do nothing.
+  if (command == nullptr)
+    return (given & OPT_FIX) ? report_error(ERR_BAD_COMBINATION, "for", "-iv") : 0;
   if (listed.size() != std::strlen(command->text) + 1) {
     return report_error(ERR_BAD_COMBINATION, listed.c_str(), "");
   }
@@ -340,5 +347,7 @@ int run_selected_command(Context& ctx) {
 }
 
 void print_command_forms(const char* program) {
-  for (const CommandRow& row : COMMANDS) std::printf("  %s imgname.vem %s\n", program, row.usage);
+  for (const CommandRow& row : COMMANDS) {
+    if (row.usage != nullptr) std::printf("  %s imgname.vem %s\n", program, row.usage);
+  }
 }

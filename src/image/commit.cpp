@@ -254,7 +254,7 @@ int commit_whole_image(Context& ctx, const CommitPlan& plan) {
   if (old_length < 0) return static_cast<int>(old_length);
   const char* image = ctx.image_path.c_str();
   // This run holds the image: new images beside it are what killed runs left.
-  for (const std::string& stale : stale_new_images(image)) remove_file(stale.c_str());
+  for (const std::string& stale : stale_new_images(image, true)) remove_file(stale.c_str());
   // Under a name nothing else has, and never more open than the image.
   const std::uint32_t permissions = ctx.image_status.known ? ctx.image_status.mode & 0666 : 0666;
   OsFile out;

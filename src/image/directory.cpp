@@ -11,15 +11,10 @@
 #include "image/recovery.h"
 #include "names/name81.h"
 
-namespace {
-
-// A header is trusted only as far as the fixed buffers and the image reach.
 bool geometry_plausible(int boot_sectors, int dir_sectors, int last_sector) {
   return boot_sectors >= 1 && boot_sectors <= MAX_BOOT_SECTORS && dir_sectors <= MAX_DIR_SECTORS &&
          boot_sectors + dir_sectors <= last_sector + 1;
 }
-
-}  // namespace
 
 int load_directory(Context& ctx) {
   int result = read_image_at(ctx, ctx.boot_area, 0, IMAGE_HEADER_SIZE);

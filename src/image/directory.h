@@ -10,6 +10,11 @@
 #include "cli/modes.h"
 #include "image/commit.h"
 
+// A header is trusted only as far as the fixed buffers and the image reach:
+// a boot area of 1 to 192 sectors, at most 64 directory sectors, both
+// inside the image.
+bool geometry_plausible(int boot_sectors, int dir_sectors, int last_sector);
+
 // Reads the header into the start of ctx.boot_area, checks the signature and
 // that the geometry fits the buffers and the image, sets the geometry fields,
 // reads the directory into ctx.directory_area and builds the entry list (in

@@ -49,7 +49,7 @@ std::string temporary_copy_name(const char* image) { return std::string(image) +
 std::string backup_name(const char* image) { return std::string(image) + ".bak"; }
 std::string new_image_prefix(const char* image) { return std::string(image) + ".new-"; }
 
-std::vector<std::string> stale_new_images(const char* image) {
+std::vector<std::string> stale_new_images(const char* image, bool mine_only) {
   namespace fs = std::filesystem;
   std::vector<std::string> found;
   const std::string prefix = new_image_prefix(image);
@@ -66,13 +66,13 @@ std::vector<std::string> stale_new_images(const char* image) {
     if (!ours || !entry.is_regular_file(error) || entry.is_symlink(error)) continue;
     const std::string path = directory + name;
     const FileStatus status = status_of(path.c_str());
-    if (!HOST_HAS_OWNERS || status.owner == current_user()) found.push_back(path);
+    if (!mine_only || !HOST_HAS_OWNERS || status.owner == current_user()) found.push_back(path);
   }
   return found;
 }
 
 bool command_writes_image(const Context& ctx) {
-  return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li);
+  return !(ctx.cmd_c || ctx.cmd_ii || ctx.cmd_fx || ctx.cmd_li || (ctx.cmd_iv && !ctx.opt_fix));
 }
 
 int open_image_file(Context& ctx, ImageOpening opening, bool exclusive) {
@@ -173,9 +173,11 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
   return static_cast<int>(got);
 }
 
-int write_output_file(
-    const char* name, const std::uint8_t* data, int length, FileIdentity* written) {
-  OsFile file;
+namespace {
+
+// Opens an output file made or emptied, never through a link or a second
+// name. 0 or the reported error.
+int open_output(const char* name, OsFile& file, FileIdentity* identity) {
   if (!os_open(file, name, OpenMode::write_no_follow)) return report_error(ERR_OPEN_WRITE, name);
   const FileStatus status = os_status(file);
   // Written through a second name, the bytes would land in a file elsewhere.
@@ -183,12 +185,46 @@ int write_output_file(
     os_close(file);
     return report_error(ERR_OPEN_WRITE, name);
   }
-  if (written != nullptr) *written = os_identity(file);
-  const bool stored = os_truncate(file, 0) && os_write_at(file, data, length, 0) == length;
+  if (identity != nullptr) *identity = os_identity(file);
+  if (os_truncate(file, 0)) return 0;
+  os_close(file);
+  return report_error(ERR_WRITE, name);
+}
+
+// Closes an output file; one cut short by a failed write is removed, so that
+// it does not pass for the whole one.
+int close_output(const char* name, OsFile& file, bool stored) {
   os_close(file);
   if (stored) return 0;
-  remove_file(name);  // a half-written file must not pass for the whole one
+  remove_file(name);
   return report_error(ERR_WRITE, name);
+}
+
+}  // namespace
+
+int write_output_file(
+    const char* name, const std::uint8_t* data, int length, FileIdentity* written) {
+  OsFile file;
+  const int result = open_output(name, file, written);
+  if (result != 0) return result;
+  return close_output(name, file, os_write_at(file, data, length, 0) == length);
+}
+
+int write_image_range(Context& ctx, const char* name, long offset, long length) {
+  OsFile file;
+  int result = open_output(name, file, nullptr);
+  std::vector<std::uint8_t> piece(COPY_PIECE);
+  for (long done = 0; result == 0 && done < length; done += COPY_PIECE) {
+    const long n = std::min<long>(COPY_PIECE, length - done);
+    result = read_image_at(ctx, piece.data(), offset + done, static_cast<int>(n));
+    if (result != 0) {
+      os_close(file);
+      remove_file(name);
+    } else if (os_write_at(file, piece.data(), n, done) != n) {
+      return close_output(name, file, false);
+    }
+  }
+  return result != 0 ? result : close_output(name, file, true);
 }
 
 int write_host_file(const char* name, const std::uint8_t* buffer, int length) {

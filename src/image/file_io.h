@@ -78,6 +78,8 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max);
 // short by a failed write is removed. Its identity goes to `written`.
 int write_output_file(
     const char* name, const std::uint8_t* data, int length, FileIdentity* written = nullptr);
+// write_output_file for `length` bytes of the open image from `offset` on.
+int write_image_range(Context& ctx, const char* name, long offset, long length);
 // write_output_file for length > 0; for length <= 0 nothing, and no file.
 int write_host_file(const char* name, const std::uint8_t* buffer, int length);
 // Writes `length` bytes to a new file `directory` + `prefix` + a unique
@@ -98,6 +100,7 @@ std::string journal_name(const char* image);
 std::string temporary_copy_name(const char* image);
 std::string backup_name(const char* image);
 std::string new_image_prefix(const char* image);
-// New images a killed -ic or -ir left beside the image: files of this
-// user under a name new_image_prefix and six letters or digits give.
-std::vector<std::string> stale_new_images(const char* image);
+// New images a killed -ic or -ir left beside the image: plain files under a
+// name new_image_prefix and six letters or digits give; with `mine_only`,
+// those of this run's user alone (the ones it may remove).
+std::vector<std::string> stale_new_images(const char* image, bool mine_only);

@@ -92,6 +92,11 @@ constexpr bool HOST_REPLACES_OPEN_FILES = !HOST_IS_WINDOWS;
 // false where the host or the file system has no such names.
 bool link_file(const char* existing, const char* name);
 
+// Creates a new directory; false when the name exists or the directory
+// cannot be made. remove_directory removes an empty one.
+bool make_directory(const char* path);
+bool remove_directory(const char* path);
+
 // The system's directory for temporary files, with a final separator.
 std::string temporary_directory();
 

@@ -153,6 +153,10 @@ bool replace_file(const char* source, const char* target, int) {
 
 bool link_file(const char* existing, const char* name) { return ::link(existing, name) == 0; }
 
+bool make_directory(const char* path) { return ::mkdir(path, 0777) == 0; }
+
+bool remove_directory(const char* path) { return ::rmdir(path) == 0; }
+
 bool make_unique_file(
     const std::string& prefix, std::uint32_t permissions, OsFile& file, std::string& path) {
   constexpr const char* LETTERS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";

@@ -238,6 +238,12 @@ bool link_file(const char* existing, const char* name) {
   return CreateHardLinkW(widen(name).c_str(), widen(existing).c_str(), nullptr) != 0;
 }
 
+bool make_directory(const char* path) {
+  return CreateDirectoryW(widen(path).c_str(), nullptr) != 0;
+}
+
+bool remove_directory(const char* path) { return RemoveDirectoryW(widen(path).c_str()) != 0; }
+
 bool make_unique_file(
     const std::string& prefix, std::uint32_t permissions, OsFile& file, std::string& path) {
   // One case: Windows names do not tell cases apart.

@@ -48,6 +48,8 @@ check "commands" "-fa -fc -fd -fl -fp -fr -fx" "$tool" game.vem -f
 check "options of -fa" "-al -ar -fn -ln -ow -psc -sa" "$tool" game.vem -fa intro.bin -
 check "options of -ic not yet given" "-ib -id" "$tool" game.vem -ic -is 1024 -
 check "nothing after -ii" "" "$tool" game.vem -ii -
+check "image commands" "-ic -ii -ir -iv" "$tool" game.vem -i
+check "repair after the check" "-fix" "$tool" game.vem -iv -
 check "host file of -fa" "intro.bin" "$tool" game.vem -fa in
 check "host file of -fr after the stored name" "intro.bin" "$tool" game.vem -fr GAME.B i
 check "stored names, any case" "INTRO.P" "$tool" game.vem -fp intro

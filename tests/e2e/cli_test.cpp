@@ -126,7 +126,11 @@ INSTANTIATE_TEST_SUITE_P(Cli, CommandLineTest,
             "Only one source file can be specified! './a.b' or 'c'?", 18},
         LineCase{"BooterPathOf256", {"-ic", "-ib", PATH_256},
             "Invalid file name/mask '" + PATH_256 + "' in option `-ib`", 22},
-        LineCase{"OptionsAreCaseSensitive", {"-IC"}, "Unknown option: -IC", 3}),
+        LineCase{"OptionsAreCaseSensitive", {"-IC"}, "Unknown option: -IC", 3},
+        LineCase{"CheckListedAfterTheOthers", {"-iv", "-li", "A.B"}, BAD + "-li -iv  ", 4},
+        LineCase{"CheckAdmitsOnlyFix", {"-iv", "-fix", "-al"}, BAD + "for -iv", 4},
+        LineCase{"FixWithoutCommand", {"-fix"}, BAD + "for -iv", 4},
+        LineCase{"FixWithAnotherCommand", {"-ii", "-fix"}, BAD + "for -ii", 4}),
     CaseName());
 
 // `booter` is the path the run reports; an absolute one is the installed file.
