@@ -16,6 +16,7 @@ namespace {
 
 constexpr int UNPACK_ROUTINE_MAX = 256;
 constexpr int LIST_PIECE = 254;  // longer list lines are taken in pieces
+constexpr char UTF8_BOM[] = {'\xEF', '\xBB', '\xBF'};
 
 void fill_new_entry(const Context& ctx, DirEntry& entry, int total) {
   store_name(entry, ctx.name);
@@ -139,10 +140,14 @@ int add_listed_files(Context& ctx) {
   FileGuard list(open_host_stream(ctx.source_path.data(), "rb"));
   if (!list || is_directory(list.get())) return report_error(ERR_OPEN_READ, ctx.source_path.data());
   std::array<char, PATH_FIELD_SIZE> line{};
-  for (;;) {
+  for (bool first = true;; first = false) {
     std::printf("\n");
     line.fill('\0');
     if (std::fgets(line.data(), LIST_PIECE + 1, list.get()) == nullptr) return 0;
+    // Notepad starts its UTF-8 files with a byte-order mark: no part of the first name.
+    if (first && std::memcmp(line.data(), UTF8_BOM, sizeof(UTF8_BOM)) == 0) {
+      std::memmove(line.data(), line.data() + sizeof(UTF8_BOM), line.size() - sizeof(UTF8_BOM));
+    }
     trim(line.data());
     if (line[0] == '\0') continue;
     std::memcpy(ctx.source_path.data(), line.data(), line.size());

@@ -26,6 +26,17 @@ constexpr const char* HOST_LINE_END = "\n";
 // the wide command line instead.
 std::vector<std::string> host_arguments(int argc, char** argv);
 
+// Names are printed as UTF-8, which a Windows console shows right only in
+// its UTF-8 output code page. The console outlives the run, so its own code
+// page is given back when the guard ends (and before a Ctrl+C ends the run).
+class ConsoleOutputUtf8 {
+ public:
+  ConsoleOutputUtf8();
+  ~ConsoleOutputUtf8();
+  ConsoleOutputUtf8(const ConsoleOutputUtf8&) = delete;
+  ConsoleOutputUtf8& operator=(const ConsoleOutputUtf8&) = delete;
+};
+
 // Makes sure that standard input, output and error are open before anything
 // else is: a caller that closed one (vemtool ... 2>&-) would otherwise see
 // the next file opened, the image, take its number and receive messages.

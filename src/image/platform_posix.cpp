@@ -327,6 +327,10 @@ LockOutcome os_lock(const OsFile& file, bool exclusive) {
   }
 }
 
+// Terminals take the bytes as they come: nothing to switch.
+ConsoleOutputUtf8::ConsoleOutputUtf8() = default;
+ConsoleOutputUtf8::~ConsoleOutputUtf8() = default;
+
 StopSignalsHeld::StopSignalsHeld() : saved_{} {
   static_assert(sizeof(sigset_t) <= sizeof(saved_), "signal mask storage too small");
   sigset_t stop{};

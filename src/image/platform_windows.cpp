@@ -92,6 +92,14 @@ bool error_means_denied(DWORD error) {
 // through other handles.
 constexpr DWORD LOCK_OFFSET_HIGH = 0x40000000;
 
+// The console's output code page before this run switched it; 0: unchanged.
+std::atomic<UINT> saved_code_page{0};
+
+void restore_console_code_page() {
+  const UINT previous = saved_code_page.exchange(0);
+  if (previous != 0) SetConsoleOutputCP(previous);
+}
+
 std::atomic<bool> stop_held{false};
 std::atomic<bool> stop_asked{false};
 
@@ -116,10 +124,17 @@ std::vector<std::string> host_arguments(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int i = 0; i < count; ++i) arguments.push_back(narrow(wide[i]));
   LocalFree(wide);
-  // Names are printed as UTF-8 too; a console shows them right only so.
-  SetConsoleOutputCP(CP_UTF8);
   return arguments;
 }
+
+ConsoleOutputUtf8::ConsoleOutputUtf8() {
+  const UINT previous = GetConsoleOutputCP();  // 0: no console
+  if (previous != 0 && previous != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+    saved_code_page.store(previous);
+  }
+}
+
+ConsoleOutputUtf8::~ConsoleOutputUtf8() { restore_console_code_page(); }
 
 void occupy_closed_standard_streams() {
   // The C runtime hands out the lowest free descriptor, as POSIX does.
@@ -410,5 +425,8 @@ StopSignalsHeld::~StopSignalsHeld() {
   if (saved_[0] != 0) return;  // an outer guard still holds
   stop_held.store(false);
   SetConsoleCtrlHandler(hold_stop, FALSE);
-  if (stop_asked.exchange(false)) ExitProcess(STATUS_CONTROL_C_EXIT);
+  if (stop_asked.exchange(false)) {
+    restore_console_code_page();
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+  }
 }

@@ -27,16 +27,19 @@ bool is_control(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 // Windows opens a device for these names, whatever extension follows.
 bool is_device_name(const char* name, std::size_t length) {
   while (length > 0 && name[length - 1] == ' ') --length;  // "NUL " is NUL there too
-  std::array<char, 5> upper{};
-  if (length < 3 || length > 4) return false;
+  std::array<char, 8> upper{};
+  if (length < 3 || length > 7) return false;
   for (std::size_t i = 0; i < length; ++i) {
     const char c = name[i];
     upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   }
   const std::string_view base(upper.data(), length);
-  if (length == 3) return base == "CON" || base == "PRN" || base == "AUX" || base == "NUL";
-  return (base.substr(0, 3) == "COM" || base.substr(0, 3) == "LPT") && base[3] >= '1' &&
-         base[3] <= '9';
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$") {
+    return true;
+  }
+  return length == 4 && (base.substr(0, 3) == "COM" || base.substr(0, 3) == "LPT") &&
+         base[3] >= '1' && base[3] <= '9';
 }
 
 int hex_value(char c) {

@@ -20,7 +20,10 @@ int host_separator(const char* path) {
   if (slash == nullptr || (HOST_IS_WINDOWS && backslash != nullptr && backslash > slash)) {
     slash = backslash;
   }
-  return slash == nullptr ? -1 : static_cast<int>(slash - path);
+  if (slash != nullptr) return static_cast<int>(slash - path);
+  // C:name is a name in drive C's current directory, not a file named "C:name".
+  const char letter = static_cast<char>(path[0] | 0x20);  // lower case
+  return HOST_IS_WINDOWS && letter >= 'a' && letter <= 'z' && path[1] == ':' ? 1 : -1;
 }
 
 int parse_host_path(Context& ctx, PathField& dest, const char* text, const char* option,

@@ -12,8 +12,8 @@
 // platform layer's.
 
 // Position of the directory separator of a host path: the last '/', or the
-// last '\' when there is none (on Windows the last of either); -1 when
-// neither occurs.
+// last '\' when there is none (on Windows the last of either, or else the
+// colon of a drive prefix X:); -1 when there is none.
 int host_separator(const char* path);
 
 // Copies `text` into a path field; false (nothing copied) when it is too long.

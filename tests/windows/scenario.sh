@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # vemtool.exe under Wine from end to end: every command once, and what is
 # particular to Windows: the .\ prefix, refusing to extract over the image,
-# reserved names escaped, backslash paths, CR LF and 0x1A in a list, a
-# Cyrillic file name. Output is compared exactly (with the CR LF line ends
+# reserved names escaped, backslash and drive paths, CR LF, 0x1A and a
+# byte-order mark in a list, a Cyrillic file name, the pager and the code
+# page at a console. Output is compared exactly (with the CR LF line ends
 # of Windows text output), and so are bytes and host file names.
-#   tests/windows/scenario.sh build-windows/vemtool.exe   (data files beside it)
+#   tests/windows/scenario.sh build-windows/vemtool.exe build-windows/console_code_page.exe
+#   (the data files beside vemtool.exe)
 set -u
 exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+code_page_exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 WINE=${WINE:-wine}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -302,7 +305,8 @@ chmod u+w BEFORE.B
 # Stored names that Windows cannot hold, added through complex names. For
 # the plain names, the first file's name becomes ..\..\XY in the directory
 # bytes (no command stores a name with a point).
-complex_names=(ZZZZZZZZ__0_0.B NUL__0_0.B con__0_0.B COM1__0_0.X 'A#3CB__0_0.B' 'A#7CB__0_0.B' 'A#22B__0_0.B' 'AB__0_0.#2E')
+complex_names=(ZZZZZZZZ__0_0.B NUL__0_0.B con__0_0.B COM1__0_0.X 'A#3CB__0_0.B' 'A#7CB__0_0.B' 'A#22B__0_0.B' 'AB__0_0.#2E'
+  'CONIN$__0_0.B' 'conout$__0_0.B')
 for complex in "${complex_names[@]}"; do printf '%s' "$complex" >"$complex"; done
 quiet=1 vt "an image for reserved names" 0 NAMES.B -ic </dev/null
 for complex in "${complex_names[@]}"; do
@@ -330,18 +334,21 @@ Extracting file: A#3CB.B
 Extracting file: A#7CB.B
 Extracting file: A#22B.B
 Extracting file: AB.#2E
+Extracting file: #43ONIN$.B
+Extracting file: #43ONOUT$.B
 
-8 file(s) extracted.
+10 file(s) extracted.
 
 EOF
 check "nothing written above the target" [ "$(ls a | tr '\n' ' ')" = "b plain.txt " ]
 check "every reserved name written" [ "$(cd a/b/out && ls -A | LC_ALL=C sort | tr '\n' ' ')" = \
-  "#43OM1.X #43ON.B #4EUL.B ..#5C..#5CXY.B A#22B.B A#3CB.B A#7CB.B AB.#2E " ]
+  "#43OM1.X #43ON.B #43ONIN\$.B #43ONOUT\$.B #4EUL.B ..#5C..#5CXY.B A#22B.B A#3CB.B A#7CB.B AB.#2E " ]
 check "data under the escaped device name" holds 'a/b/out/#4EUL.B' NUL__0_0.B
 check "plain list names the same files" cmp -s a/plain.txt <(printf '.\\%s\r\n' '..#5C..#5CXY.B' '#4EUL.B' \
-  '#43ON.B' '#43OM1.X' 'A#3CB.B' 'A#7CB.B' 'A#22B.B' 'AB.#2E')
+  '#43ON.B' '#43OM1.X' 'A#3CB.B' 'A#7CB.B' 'A#22B.B' 'AB.#2E' '#43ONIN$.B' '#43ONOUT$.B')
 
-printf 'A__0_0.B\r\nB__0_0.B\n\x1A\r\nC__0_0.B\r\n' >eof.txt
+# Notepad's byte-order mark in front.
+printf '\xEF\xBB\xBFA__0_0.B\r\nB__0_0.B\n\x1A\r\nC__0_0.B\r\n' >eof.txt
 for letter in A B C; do printf '%s' "$letter" >"${letter}__0_0.B"; done
 quiet=1 vt "an image for the CR LF list" 0 LIST.B -ic </dev/null
 err=$'Invalid complex file name \'\x1A\'\n\n' vt "0x1A is part of a line" 29 LIST.B -fl eof.txt <<EOF
@@ -364,6 +371,50 @@ Start: 0
 Attributes: None
 Adding file with complex name.
 EOF
+
+# A drive and no separator: a path in that drive's current directory (Wine's
+# is on Z:), a list line included.
+printf 'Z:B__0_0.B\r\n' >drive.txt
+quiet=1 vt "an image for drive paths" 0 DRIVE.B -ic </dev/null
+vt "add from a drive path" 0 DRIVE.B -fa Z:readme.txt <<EOF
+$banner
+Adding file: README.T
+Source file: Z:readme.txt
+Long name:                 
+Size: 17 bytes (1 sectors)
+Start: 0
+Attributes: None
+EOF
+quiet=1 vt "a list on a drive path, a line with a drive" 0 DRIVE.B -fl Z:drive.txt </dev/null
+vt "extract to a drive path" 0 DRIVE.B -fx 'Z:*' -cfnl Z:drive.lst <<EOF
+$banner
+Extracting files by mask: ????????
+Target path: Z:
+List file: Z:drive.lst
+
+Extracting file: README.T
+Extracting file: B.B
+
+2 file(s) extracted.
+
+EOF
+check "list written on the drive" cmp -s drive.lst <(printf '.\\%s\r\n' README.T B.B)
+
+# At a console (Wine's, on a pseudo-terminal): the pager waits only when the
+# output is the console too, and the console gets its own code page back
+# (850, set first whatever the locale's is).
+for n in $(seq -w 1 21); do printf 'r' >"R${n}__0_0.B"; done
+printf 'R%s__0_0.B\r\n' $(seq -w 1 21) >rows.txt
+quiet=1 vt "an image for 21 rows" 0 ROWS.B -ic </dev/null
+quiet=1 vt "21 rows from a list" 0 ROWS.B -fl rows.txt </dev/null
+cp "$code_page_exe" code_page.exe
+timeout 60 script -qc "$WINE ./vemtool.exe ROWS.B -c >rows.out; $WINE ./vemtool.exe ROWS.B -c | cat >piped.out;
+  $WINE cmd /c 'chcp 850 >NUL & code_page.exe & vemtool.exe ROWS.B -ii >NUL & code_page.exe' >code_page.out" /dev/null \
+  </dev/null >/dev/null
+all_rows() { [ "$(grep -c '  B R[0-9][0-9] ' "$1")" -eq 21 ] && ! grep -q 'Press ENTER' "$1"; }
+check "no pager into a file" all_rows rows.out
+check "no pager into a pipe" all_rows piped.out
+check "the console's code page given back" [ "$(tr -d '\r' <code_page.out | tr '\n' ' ')" = "850 850 " ]
 
 "$WINE" ./vemtool.exe </dev/null >"$work/out" 2>&1
 check "usage without arguments ends well" [ $? -eq 0 ]
