@@ -248,4 +248,25 @@ TEST_F(CheckTest, RepairThatCannotFinishChangesNothing) {
   expect_bytes(read_file("img.vem"), image);
 }
 
+// A change killed half-way: the check reports its journal and leaves it, a
+// repair rolls the image back first.
+TEST_F(CheckTest, HalfDoneChangeIsReportedThenRolledBack) {
+  const Bytes old = damaged_image({{0, "A.B", 9, 300, ""}, {1, "B.B", 12, 10, ""}}, {});
+  write_file("img.vem", old);
+  for (Fault kill{FaultKind::kill, FaultCalls::changes, 1}; read_file("img.vem") == old;
+       ++kill.at) {
+    write_file("img.vem", old);
+    run_inside({"img.vem", "-fd", "A.B"}, kill);
+  }
+  expect_run(run({"img.vem", "-iv"}),
+      "VEM image check: img.vem\nwarning: sectors 10-12: free, but not 0xFF\nerror: img.vem.jnl: "
+      "journal of a change left half-done (1 changes); it rolls back cleanly, and the next "
+      "command that opens the image does so first\nErrors: 1, warnings: 1\n",
+      "Errors found in VEM image 'img.vem'!", 32);
+  EXPECT_NE(
+      run({"img.vem", "-iv", "-fix"}).out.find("Rolled back: img.vem.jnl"), std::string::npos);
+  expect_bytes(read_file("img.vem"), old);
+  EXPECT_EQ(list_dir(), std::vector<std::string>{"img.vem"});
+}
+
 }  // namespace

@@ -175,6 +175,14 @@ TEST_P(PagerTest, CataloguePausesAfterEvery20Rows) {
   }
   EXPECT_EQ(paused_after, c.paused_after);
   EXPECT_NE(result.out.find(" F" + std::to_string(c.files) + " "), std::string::npos);
+  // In a script the rows go straight through a pipe, and the script's own
+  // input is left for it.
+  RunOptions script = with_input("line one\nline two\n");
+  script.binary = "/bin/sh";
+  script.argv0 = "sh";
+  const RunResult piped = run({"-c", "\"$0\" img.vem -c | cat; cat", VEMTOOL_BINARY}, script);
+  EXPECT_EQ(piped.out.find("Press ENTER"), std::string::npos);
+  EXPECT_EQ(piped.out.substr(piped.out.size() - 18), "line one\nline two\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, PagerTest,
