@@ -239,13 +239,15 @@ int write_whole(Context& ctx, const OsFile& out, const CommitPlan& plan) {
 }
 
 // The previous image as IMAGE.tmp or IMAGE.bak: a second name for the same
-// file where the host allows one, a copy elsewhere. A leftover IMAGE.tmp is
-// replaced (one that may not be is refused); a backup never replaces a file.
+// file where the host allows one, a copy elsewhere. Windows takes a copy: a
+// second name of a file another program holds open could not be removed if
+// the switch then fails. A leftover IMAGE.tmp is replaced (one that may not
+// be is refused); a backup never replaces a file.
 int keep_previous_image(Context& ctx, const std::string& kept, bool backup) {
   const char* image = ctx.image_path.c_str();
   if (backup ? name_exists(kept.c_str()) : remove_file(kept.c_str()) == RemoveOutcome::denied)
     return report_error(ERR_ACCESS_WRITE, kept.c_str());
-  if (link_file(image, kept.c_str())) return 0;
+  if (HOST_REPLACES_OPEN_FILES && link_file(image, kept.c_str())) return 0;
   return copy_host_file(kept.c_str(), image);
 }
 

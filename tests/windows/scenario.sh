@@ -5,11 +5,11 @@
 # byte-order mark in a list, a Cyrillic file name, the pager and the code
 # page at a console. Output is compared exactly (with the CR LF line ends
 # of Windows text output), and so are bytes and host file names.
-#   tests/windows/scenario.sh build-windows/vemtool.exe build-windows/console_code_page.exe
+#   tests/windows/scenario.sh build-windows/vemtool.exe build-windows/probe.exe
 #   (the data files beside vemtool.exe)
 set -u
 exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-code_page_exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+probe_exe=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
 WINE=${WINE:-wine}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -407,14 +407,27 @@ for n in $(seq -w 1 21); do printf 'r' >"R${n}__0_0.B"; done
 printf 'R%s__0_0.B\r\n' $(seq -w 1 21) >rows.txt
 quiet=1 vt "an image for 21 rows" 0 ROWS.B -ic </dev/null
 quiet=1 vt "21 rows from a list" 0 ROWS.B -fl rows.txt </dev/null
-cp "$code_page_exe" code_page.exe
+cp "$probe_exe" probe.exe
 timeout 60 script -qc "$WINE ./vemtool.exe ROWS.B -c >rows.out; $WINE ./vemtool.exe ROWS.B -c | cat >piped.out;
-  $WINE cmd /c 'chcp 850 >NUL & code_page.exe & vemtool.exe ROWS.B -ii >NUL & code_page.exe' >code_page.out" /dev/null \
+  $WINE cmd /c 'chcp 850 >NUL & probe.exe cp & vemtool.exe ROWS.B -ii >NUL & probe.exe cp' >code_page.out" /dev/null \
   </dev/null >/dev/null
 all_rows() { [ "$(grep -c '  B R[0-9][0-9] ' "$1")" -eq 21 ] && ! grep -q 'Press ENTER' "$1"; }
 check "no pager into a file" all_rows rows.out
 check "no pager into a pipe" all_rows piped.out
 check "the console's code page given back" [ "$(tr -d '\r' <code_page.out | tr '\n' ' ')" = "850 850 " ]
+
+# A new image cannot replace one another program holds open: -ir waits for
+# it as for the lock, then fails naming the image and leaves nothing behind.
+"$WINE" ./probe.exe hold ROWS.B 1500 &
+sleep 0.5
+quiet=1 vt "-ir waits for a program that holds the image" 0 ROWS.B -ir -is 64 </dev/null
+wait
+"$WINE" ./probe.exe hold ROWS.B 13000 &
+sleep 0.5
+err=$'Can\'t access output file \'ROWS.B\' for writing!\n\n' quiet=1 vt "-ir gives up after the wait" 13 ROWS.B -ir -is 96 </dev/null
+wait
+check "the image kept, nothing left beside it" size_is ROWS.B 65536
+check "no side file left" [ -z "$(ls | grep -E '^ROWS[.]B[.]')" ]
 
 "$WINE" ./vemtool.exe </dev/null >"$work/out" 2>&1
 check "usage without arguments ends well" [ $? -eq 0 ]
