@@ -11,6 +11,9 @@
 #   bench/peers.sh [build-dir]     (default: build-bench, configured Release)
 #   BENCH_ROUNDS=5 BENCH_RUNS=10   rounds, and runs per tool in each round
 #   BENCH_LINK=0                   skip building and timing the link variants
+#   BENCH_BASELINE=path/to/vemtool another vemtool (an earlier version, a
+#                                  Release build) timed alongside, with the
+#                                  same commands, for a before-and-after
 #
 # Shares 2 cores with others? Run it as `nice -n 19 bench/peers.sh`: the
 # tools are compared within the same run, so the ratios stay fair.
@@ -175,10 +178,12 @@ time_alternating() {  # label, then name=prepare=command triples
       || { echo "hyperfine failed on $label" >&2; hyperfine -N --runs 1 "${args[@]}" >&2; exit 1; }
   done
 }
+baseline=${BENCH_BASELINE:-}
 for s in "${scenarios[@]}"; do
   entries=()
   for t in vem fat cpm; do entries+=("$t|$(prep_of "$s" $t)|$(cmd_of "$s" $t)"); done
   entries+=("cp|bash floor.sh|$(cmd_of "$s" cp)")
+  [ -n "$baseline" ] && entries+=("base|$(prep_of "$s" vem)|$(cmd_of "$s" vem | sed "s|^$vem |$baseline |")")
   time_alternating "$s" "${entries[@]}"
 done
 
@@ -215,14 +220,16 @@ EOF
 done
 
 # Time vemtool spends in sync calls on the deletes (zero when it makes none).
-sync_of() {  # scenario -> "seconds count"
+sync_of() {  # scenario [binary] -> "seconds count"
   eval "$(prep_of "$1" vem)"
   read -r -a cmd <<<"$(cmd_of "$1" vem)"
+  [ -n "${2:-}" ] && cmd[0]=$2
   strace -f -T -e trace=fsync,fdatasync -o sync.out "${cmd[@]}" </dev/null >/dev/null 2>&1 || true
   awk -F'<' '/(fsync|fdatasync)\(/ { sub(/>.*/, "", $NF); s += $NF; n++ }
     END { printf "%.6f %d", s, n }' sync.out
 }
 sync_s="$(sync_of delmid) $(sync_of dellast)"
+[ -n "$baseline" ] && sync_s="$sync_s $(sync_of delmid "$baseline") $(sync_of dellast "$baseline")"
 
 # -c of the 150-file image against /bin/true, for each way of linking.
 link_entries=("true|bash floor.sh|/bin/true")
@@ -255,8 +262,10 @@ names = {"create": "create", "add64": "add a 64 KB file", "add150": "add 150 fil
          "list": "list", "extract": "extract all", "dellast": "delete the last file",
          "delmid": "delete a middle file"}
 print(f"Medians in ms, {rounds} alternating rounds x {runs} runs per tool.\n")
-print("| scenario | vemtool | mtools | cpmtools | cp floor | vemtool / fastest peer | target | met |")
-print("|---|---:|---:|---:|---:|---:|---|---|")
+base = "base" in medians("create")
+print("| scenario | vemtool | mtools | cpmtools | cp floor | vemtool / fastest peer | target | met |"
+      + (" baseline | vemtool / baseline |" if base else ""))
+print("|---|---:|---:|---:|---:|---:|---|---|" + ("---:|---:|" if base else ""))
 for s, title in names.items():
     m = medians(s)
     v, f, c, cp = m["vem"], m["fat"], m["cpm"], m["cp"]
@@ -273,7 +282,8 @@ for s, title in names.items():
         met = v <= peer
     else:
         target, met = "<= fastest peer", v <= peer
-    print(f"| {title} | {v:.2f} | {f:.2f} | {c:.2f} | {cp:.2f} | {v / peer:.2f} | {target} | {'yes' if met else 'no'} |")
+    row = f"| {title} | {v:.2f} | {f:.2f} | {c:.2f} | {cp:.2f} | {v / peer:.2f} | {target} | {'yes' if met else 'no'} |"
+    print(row + (f" {m['base']:.2f} | {v / m['base']:.2f} |" if base else ""))
 
 m = medians("link")
 t = m["true"]
@@ -310,4 +320,7 @@ for s, title, limit in limits:
     print(f"| {title} | {limit} | {img} | {other} | {'yes' if met else 'no'} |")
 for s in ("dellast", "delmid"):
     print(f"\nSync calls in vemtool's {names[s]}: {syncs[s][1]}, {syncs[s][0]:.2f} ms in total (strace -T).")
+if len(sync) > 4:
+    for s, i in (("delmid", 4), ("dellast", 6)):
+        print(f"Baseline's {names[s]}: {sync[i + 1]} sync calls, {float(sync[i]) * 1000:.2f} ms (strace -T).")
 EOF
