@@ -39,8 +39,8 @@ struct JournalRun {
   std::vector<std::uint8_t> buffer;  // bytes on their way to it
   bool durable;                      // a change in it overwrote old data: sync before it goes
   bool held;                         // the changes of several commits succeed or fail as one (-fl)
-  // Held changes: what the image held before the first of them, and since.
-  // Overwriting any of it puts old data at stake, however free it is now.
+  // Held changes: what the image held before the first of them. Overwriting
+  // any of it puts old data at stake, however free it is now.
   std::vector<ByteRange> held_occupied;
   // The segment being written.
   bool segment_first;  // it begins the file

@@ -27,8 +27,7 @@ std::string host_path_for(const Context& ctx, const char* name) {
   return path;
 }
 
-bool written_before(const std::vector<FileIdentity>& written, const std::string& path) {
-  const FileIdentity target = identity_of_path(path.c_str());
+bool written_before(const std::vector<FileIdentity>& written, const FileIdentity& target) {
   return std::any_of(written.begin(), written.end(),
       [&](const FileIdentity& file) { return same_identity(file, target); });
 }
@@ -50,9 +49,11 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
     // of this run is overwritten and the name still reads back the same.
     std::string name = built.data();
     std::string path = host_path_for(ctx, name.c_str());
-    while (written_before(written, path)) {
+    FileIdentity target = identity_of_path(path.c_str());
+    while (written_before(written, target)) {
       if (!escape_one_more(name)) return report_error(ERR_OPEN_WRITE, path.c_str());
       path = host_path_for(ctx, name.c_str());
+      target = identity_of_path(path.c_str());
     }
     std::printf("Extracting file: %s\n", name.c_str());
     // Each file passes through the work buffer: no allocation per file.
@@ -63,7 +64,6 @@ int extract_matching(Context& ctx, std::FILE* list, int& count) {
     PathField host_path{};
     // Neither a path too long for the field nor the image or the list being
     // written is overwritten by an extracted file.
-    const FileIdentity target = identity_of_path(path.c_str());
     if (!copy_path(host_path, path.c_str()) || same_identity(target, ctx.image_identity) ||
         same_identity(target, list_identity)) {
       return report_error(ERR_OPEN_WRITE, path.c_str());

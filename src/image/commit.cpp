@@ -154,11 +154,11 @@ int commit_in_place(Context& ctx, const CommitPlan& plan) {
   }
   // Held changes keep what the image held before the first of them: space
   // an earlier one freed is old data in the state a rollback returns to.
-  std::vector<ByteRange>& held = ctx.journal.held_occupied;
-  if (ctx.journal.held) held.insert(held.end(), plan.occupied.begin(), plan.occupied.end());
-  const std::vector<ByteRange>& occupied = ctx.journal.held ? held : plan.occupied;
-  const bool durable = std::any_of(changes.begin(), changes.end(),
-      [&](const Change& change) { return overlaps(change, occupied); });
+  std::vector<ByteRange>& before = ctx.journal.held_occupied;
+  if (ctx.journal.held && ctx.journal.segment_first) before = plan.occupied;
+  const bool durable = std::any_of(changes.begin(), changes.end(), [&](const Change& change) {
+    return overlaps(change, plan.occupied) || (ctx.journal.held && overlaps(change, before));
+  });
   const StopSignalsHeld signals_held;
   result = seal_segment(ctx, durable);
   if (result != 0) {

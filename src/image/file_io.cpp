@@ -175,17 +175,21 @@ int read_host_file(const char* name, std::uint8_t* buffer, int max) {
 
 namespace {
 
-// Opens an output file made or emptied, never through a link or a second
-// name. 0 or the reported error.
+// Opens an output file made where nothing stands, or the plain file that
+// stands there, emptied; never through a link or a second name. 0 or the
+// reported error.
 int open_output(const char* name, OsFile& file, FileIdentity* identity) {
-  if (!os_open(file, name, OpenMode::write_no_follow)) return report_error(ERR_OPEN_WRITE, name);
+  const bool made = os_open(file, name, OpenMode::create_exclusive);
+  if (!made && !os_open(file, name, OpenMode::write_no_follow))
+    return report_error(ERR_OPEN_WRITE, name);
   const FileStatus status = os_status(file);
+  if (identity != nullptr) *identity = status.identity;
+  if (made) return 0;
   // Written through a second name, the bytes would land in a file elsewhere.
   if (!status.regular || status.links > 1) {
     os_close(file);
     return report_error(ERR_OPEN_WRITE, name);
   }
-  if (identity != nullptr) *identity = os_identity(file);
   if (os_truncate(file, 0)) return 0;
   os_close(file);
   return report_error(ERR_WRITE, name);

@@ -14,8 +14,8 @@ namespace {
 // IMAGE.jnl: a header (magic, the image's length before the first change, a
 // checksum of both), then one segment per commit (body length, records, a
 // checksum of the body, an end mark). A record holds the old bytes of one
-// range (one byte when they were all alike) and a checksum of the new bytes
-// of each unit of it. A segment is complete before its commit touches the
+// range (one byte when they were all alike) and a short checksum of the new
+// bytes of each unit of it. A segment is complete before its commit touches the
 // image, so a torn one was never acted on.
 constexpr std::array<char, 8> JOURNAL_MAGIC = {'V', 'E', 'M', 'J', 'R', 'N', 'L', '3'};
 constexpr std::size_t MAGIC_FAMILY = 7;  // "VEMJRNL": the start of every version's magic
@@ -74,6 +74,28 @@ std::uint64_t checksum(const std::uint8_t* data, std::size_t length) {
   RunningChecksum sum = NEW_CHECKSUM;
   checksum_add(sum, data, length);
   return checksum_value(sum);
+}
+
+// What a record keeps of the new bytes of a unit: enough to tell them from
+// other bytes, cheap to make for megabytes. A slot whole, of a sector its
+// first and last 16 bytes; 4 bytes of checksum.
+constexpr std::size_t UNIT_SUM = 4;
+constexpr long SAMPLE = 16;
+
+std::uint32_t unit_sum(const std::uint8_t* unit, long length) {
+  RunningChecksum sum = NEW_CHECKSUM;
+  if (length <= 2 * SAMPLE) {
+    checksum_add(sum, unit, static_cast<std::size_t>(length));
+  } else {
+    checksum_add(sum, unit, SAMPLE);
+    checksum_add(sum, unit + length - SAMPLE, SAMPLE);
+  }
+  return static_cast<std::uint32_t>(checksum_value(sum));
+}
+
+std::uint32_t get_u32(const std::uint8_t* in) {
+  return static_cast<std::uint32_t>(in[0] | (in[1] << 8) | (in[2] << 16)) |
+         (static_cast<std::uint32_t>(in[3]) << 24);
 }
 
 std::string journal_path(const Context& ctx) { return journal_name(ctx.image_path.c_str()); }
@@ -135,7 +157,8 @@ bool parse_records(
       return false;
     }
     const std::size_t old = record.fill ? 1 : static_cast<std::size_t>(record.length);
-    const std::size_t sums = 8 * static_cast<std::size_t>(units_in(record.length, record.unit));
+    const std::size_t sums =
+        UNIT_SUM * static_cast<std::size_t>(units_in(record.length, record.unit));
     if (length - at < old + sums) return false;
     record.old = body + at;
     record.sums = body + at + old;
@@ -213,8 +236,7 @@ bool roll_back(const OsFile& image, const JournalContents& journal) {
 
 bool holds_new_bytes(
     const JournalRecord& record, long unit, const std::uint8_t* bytes, long length) {
-  return checksum(bytes, static_cast<std::size_t>(length)) ==
-         get_u64(record.sums + 8 * (unit / record.unit));
+  return unit_sum(bytes, length) == get_u32(record.sums + UNIT_SUM * (unit / record.unit));
 }
 
 void begin_segment(Context& ctx, long old_length) {
@@ -249,7 +271,8 @@ int journal_range(Context& ctx, long offset, const std::uint8_t* old, const std:
   append(journal, old, uniform ? 1 : static_cast<std::size_t>(length), true);
   for (long at = 0; at < length; at += unit) {
     const long n = std::min<long>(unit, length - at);
-    append_u64(journal, checksum(fresh + at, static_cast<std::size_t>(n)), true);
+    const U64Bytes sum = u64_bytes(unit_sum(fresh + at, n));
+    append(journal, sum.data(), UNIT_SUM, true);
   }
   return journal.buffer.size() >= FLUSH_AT ? flush(ctx) : 0;
 }

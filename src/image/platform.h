@@ -120,6 +120,7 @@ struct FileStatus {
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::uint32_t links = 0;  // the names it has
+  FileIdentity identity;
 };
 FileStatus status_of(const char* path);  // through links
 // The user this run acts for; ownership is not checked on Windows.

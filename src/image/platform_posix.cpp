@@ -41,6 +41,7 @@ FileStatus status_from(const struct stat& status) {
   file.owner = static_cast<std::uint32_t>(status.st_uid);
   file.group = static_cast<std::uint32_t>(status.st_gid);
   file.links = static_cast<std::uint32_t>(status.st_nlink);
+  file.identity = identity_from(status);
   return file;
 }
 

@@ -70,6 +70,10 @@ FileStatus status_of_handle(HANDLE handle) {
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
       GetFileType(handle) == FILE_TYPE_DISK;
   status.links = info.nNumberOfLinks;
+  status.identity.volume = info.dwVolumeSerialNumber;
+  status.identity.index =
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  status.identity.known = true;
   // No mode bits here: the read-only attribute stands for them.
   status.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444 : 0666;
   return status;
