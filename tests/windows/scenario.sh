@@ -429,6 +429,17 @@ wait
 check "the image kept, nothing left beside it" size_is ROWS.B 65536
 check "no side file left" [ -z "$(ls | grep -E '^ROWS[.]B[.]')" ]
 
+# A journal is found under every spelling of the image's name: its short
+# name, a trailing point, another case.
+quiet=1 vt "an image with a long name" 0 longfilename.vem -ic </dev/null
+short=$("$WINE" cmd /c 'dir /x longfilename.vem' 2>/dev/null | tr -d '\r' |
+  awk '/ longfilename.vem$/ { print $(NF - 1) }')
+for spelling in "$short" longfilename.vem. LONGFILENAME.VEM; do
+  printf 'VEMJRNL' >longfilename.vem.jnl
+  quiet=1 vt "image named $spelling" 0 "$spelling" -ii </dev/null
+  check "torn journal found through $spelling" [ ! -e longfilename.vem.jnl ]
+done
+
 "$WINE" ./vemtool.exe </dev/null >"$work/out" 2>&1
 check "usage without arguments ends well" [ $? -eq 0 ]
 check "usage without arguments" [ "$(head -2 "$work/out" | tr -d '\r')" = "$banner
