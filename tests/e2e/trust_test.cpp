@@ -206,7 +206,7 @@ TEST_F(TrustTest, ExtractionKeepsEveryFileWhole) {
 }
 
 // -ir and -ic through a link change the file it names, and keep the
-// permissions of the image they replace.
+// permissions of the image they replace; a journal is found through it.
 TEST_F(TrustTest, ImageNamedThroughALinkStaysALink) {
   create_image("img.vem");
   ::chmod(path("img.vem").c_str(), 0600);
@@ -222,4 +222,8 @@ TEST_F(TrustTest, ImageNamedThroughALinkStaysALink) {
     EXPECT_EQ(status.st_size, std::stol(command[2]) * 1024);
   }
   EXPECT_EQ(list_dir(), (Args{"boot.bin", "img.vem", "link.vem"}));
+  // The journal goes by the file too: a run through the link finds it.
+  write_file("img.vem.jnl", "VEMJRNL");
+  EXPECT_EQ(run({"link.vem", "-ii"}).status, 0);
+  EXPECT_FALSE(exists("img.vem.jnl"));
 }
