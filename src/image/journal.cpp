@@ -83,14 +83,14 @@ constexpr std::size_t UNIT_SUM = 4;
 constexpr long SAMPLE = 16;
 
 std::uint32_t unit_sum(const std::uint8_t* unit, long length) {
-  RunningChecksum sum = NEW_CHECKSUM;
-  if (length <= 2 * SAMPLE) {
-    checksum_add(sum, unit, static_cast<std::size_t>(length));
+  std::uint64_t hash = NEW_CHECKSUM.hash;
+  if (length >= 2 * SAMPLE) {
+    for (const long at : {0L, 8L, length - 16, length - 8})
+      hash = (hash ^ get_u64(unit + at)) * FNV_PRIME;
   } else {
-    checksum_add(sum, unit, SAMPLE);
-    checksum_add(sum, unit + length - SAMPLE, SAMPLE);
+    for (long at = 0; at < length; ++at) hash = (hash ^ unit[at]) * FNV_PRIME;
   }
-  return static_cast<std::uint32_t>(checksum_value(sum));
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
 }
 
 std::uint32_t get_u32(const std::uint8_t* in) {
@@ -262,18 +262,27 @@ int journal_range(Context& ctx, long offset, const std::uint8_t* old, const std:
     long length, int unit) {
   if (length <= 0) return 0;
   JournalRun& journal = ctx.journal;
-  const bool uniform = std::all_of(old, old + length, [&](std::uint8_t b) { return b == old[0]; });
+  // All alike exactly when the bytes equal themselves one further on.
+  const bool uniform = std::memcmp(old, old + 1, static_cast<std::size_t>(length - 1)) == 0;
   const std::uint8_t kind = uniform ? RECORD_FILL : RECORD_BYTES;
   append(journal, &kind, 1, true);
   append_u64(journal, static_cast<std::uint64_t>(offset), true);
   append_u64(journal, static_cast<std::uint64_t>(length), true);
   append_u64(journal, static_cast<std::uint64_t>(unit), true);
   append(journal, old, uniform ? 1 : static_cast<std::size_t>(length), true);
+  // The sums of a chunk's units in one piece: a record holds at most a chunk.
+  std::array<std::uint8_t, UNIT_SUM * 2048> sums{};
+  std::size_t count = 0;
   for (long at = 0; at < length; at += unit) {
-    const long n = std::min<long>(unit, length - at);
-    const U64Bytes sum = u64_bytes(unit_sum(fresh + at, n));
-    append(journal, sum.data(), UNIT_SUM, true);
+    const std::uint32_t sum = unit_sum(fresh + at, std::min<long>(unit, length - at));
+    for (std::size_t i = 0; i < UNIT_SUM; ++i)
+      sums[count++] = static_cast<std::uint8_t>(sum >> (8 * i));
+    if (count == sums.size()) {
+      append(journal, sums.data(), count, true);
+      count = 0;
+    }
   }
+  append(journal, sums.data(), count, true);
   return journal.buffer.size() >= FLUSH_AT ? flush(ctx) : 0;
 }
 
