@@ -1,10 +1,12 @@
+// The image commands -ic, -ir and -ii, the catalogue, and every image a run
+// refuses.
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "harness.h"
 
 namespace {
-
-using ImageTest = E2eTest;
 
 // Files FILEn.B of the given lengths, packed in slot order behind the directory.
 Bytes packed(
@@ -20,8 +22,8 @@ Bytes packed(
   return build_raw_image(image);
 }
 
-Bytes overlapping(int dir) {  // 32 kB, `dir` directory sectors: two files over the same 200
-                              // sectors, one behind them
+// 32 kB, `dir` directory sectors: two files over the same 200 sectors, one behind them.
+Bytes overlapping(int dir) {
   return build_raw_image({1, dir, 255,
       {{0, raw_entry('B', "ONE", 1 + dir, 0, 25600)}, {1, raw_entry('B', "TWO", 1 + dir, 0, 25600)},
           {2, raw_entry('B', "SMALL", 201 + dir, 0, 10)}},
@@ -39,13 +41,11 @@ PARAM_FIXTURE(CreateTest, E2eTest, CreateCase);
 
 TEST_P(CreateTest, LaysOutAnEmptyImage) {
   const CreateCase& c = GetParam();
-  const Bytes booter = make_booter(c.booter);
-  write_file("boot.bin", booter);
+  write_file("boot.bin", make_booter(c.booter));
   expect_run(run(Args{"img.vem", "-ic", "-ib", "boot.bin"} + c.options),
       "Creating VEM image: img.vem\nVEM image size: " + c.report + "\n", "", 0);
   expect_bytes(read_file("img.vem"),
       build_raw_image({c.boot_sectors, c.dir_sectors, c.last, {}, {}, c.booter}));
-  expect_bytes(read_file("boot.bin"), booter, Layout::plain);
   if (!c.info.empty())
     expect_run(run({"img.vem", "-ii"}), "VEM image info: img.vem\n" + c.info, "", 0);
 }
@@ -68,83 +68,8 @@ INSTANTIATE_TEST_SUITE_P(Image, CreateTest,
             "Used space: 0 kB\nFree space: 510 kB\n"}),
     CaseName());
 
-// No boot.bin for an empty `booter`; unprivileged: the image is read-only and kept.
-struct CreateFailure {
-  const char* name;
-  Bytes booter;
-  RunOptions user;
-  std::string err;
-  int status;
-};
-PARAM_FIXTURE(CreateFailureTest, E2eTest, CreateFailure);
-
-TEST_P(CreateFailureTest, LeavesAnExistingImageAsItWas) {
-  const CreateFailure& c = GetParam();
-  const Bytes old = packed({300});
-  write_file("img.vem", old);
-  if (!c.booter.empty()) write_file("boot.bin", c.booter);
-  if (c.user.unprivileged) make_read_only("img.vem");
-  expect_run(run({"img.vem", "-ic", "-ib", "boot.bin"}, c.user), "Creating VEM image: img.vem\n",
-      c.err, c.status);
-  expect_bytes(read_file("img.vem"), old);
-  // A new image whose Booter is missing stays an empty file, as it always has.
-  ::unlink(path("boot.bin").c_str());
-  run({"new.vem", "-ic", "-ib", "boot.bin"});
-  expect_bytes(read_file("new.vem"), "");
-}
-
-const Bytes BOOTER = make_booter(200);
-INSTANTIATE_TEST_SUITE_P(Image, CreateFailureTest,
-    ::testing::Values(
-        CreateFailure{"MissingBooter", "", {}, "Can't open file 'boot.bin' for reading!", 6},
-        CreateFailure{"BooterTooLong", make_booter(24577), {},
-            "Source file 'boot.bin' is too long! Max length 24576 bytes.", 9},
-        CreateFailure{"WrongSignature", Bytes(BOOTER).replace(3, 1, "\x11"), {},
-            "Invalid BOOT binary file! 'boot.bin'", 21},
-        CreateFailure{"ReadOnlyImageIsKept", BOOTER, unprivileged(),
-            "Can't access output file 'img.vem' for writing!", 13}),
-    CaseName());
-
-// `failed`: the file whose write fails: the journal of an in-place change,
-// or the new image that -ic and -ir build beside the image.
-struct WriteFailure {
-  const char* name;
-  Args args;
-  long limit;
-  std::string out;
-  std::string failed;
-};
-PARAM_FIXTURE(WriteFailureTest, E2eTest, WriteFailure);
-
-TEST_P(WriteFailureTest, LeavesTheImageAsItWas) {
-  const WriteFailure& c = GetParam();
-  write_file("boot.bin", make_booter(100));
-  write_file("img.vem", packed({300}));
-  expect_run(run(Args{"img.vem"} + c.args, size_limited(c.limit)), c.out,
-      "Can't write to the file '" + c.failed + "'!", 14);
-  expect_bytes(read_file("img.vem"), packed({300}));
-  EXPECT_EQ(list_dir(), (Args{"boot.bin", "img.vem"}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Image, WriteFailureTest,
-    ::testing::Values(WriteFailure{"Create", {"-ic", "-ib", "boot.bin"}, 4096,
-                          "Creating VEM image: img.vem\n", "img.vem"},
-        WriteFailure{"ReconfigureBoot", {"-ir", "-ib", "boot.bin"}, 100,
-            "Reconfiguring VEM image: img.vem\n  New VEM BOOT file: boot.bin\n\n", "img.vem.jnl"},
-        WriteFailure{"ReconfigureItems", {"-ir", "-id", "16"}, 4096,
-            "Reconfiguring VEM image: img.vem\n  Directory items: 32 -> 16\n\n", "img.vem"}),
-    CaseName());
-
-TEST_F(ImageTest, ImageNameTooLongForItsCopyIsKept) {
-  const std::string name = std::string(248, 'n') + ".vem";
-  write_file(name, packed({300}));
-  expect_run(run({name, "-ir", "-id", "16"}),
-      "Reconfiguring VEM image: " + name + "\n  Directory items: 32 -> 16\n\n",
-      "Can't open file '" + name + ".tmp' for writing!", 12);
-  expect_bytes(read_file(name), packed({300}));
-}
-
 // `expected` empty: the image is unchanged; status 28: refused as too small.
+// `stale_copy`: an img.vem.tmp left over, replaced and then removed.
 struct ReconfigureCase {
   const char* name;
   Bytes source;
@@ -152,7 +77,7 @@ struct ReconfigureCase {
   std::string out;
   int status;
   Bytes expected;
-  bool stale_copy = false;  // an img.vem.tmp left over, replaced and then removed
+  bool stale_copy = false;
 };
 PARAM_FIXTURE(ReconfigureTest, E2eTest, ReconfigureCase);
 
@@ -183,11 +108,6 @@ INSTANTIATE_TEST_SUITE_P(Image, ReconfigureTest,
         ReconfigureCase{"BootCodeOnly", packed({300, 129}), {"-ib", "one.bin"},
             "  New VEM BOOT file: one.bin\n\n\n", 0,
             packed({300, 129}).replace(16, 112, make_booter(100).substr(16) + Bytes(28, '\xFF'))},
-        ReconfigureCase{"SizeOnlyKeepsFilesInPlace", packed({300, 129}), {"-is", "1024"},
-            "  VEM image size: 512 kB -> 1024 kB\n\nVEM image size: 1024 kB (8192 sectors)\n"
-            "VEM BOOT size: 128 bytes\nDirectory items: 32 (1024 bytes)\n"
-            "Capacity: 1022.88 kB (8183 secotrs)\n\n",
-            0, packed({300, 129}, 1, 8, 8191)},
         ReconfigureCase{"ItemsOnlyShrinksToDefaultSize", packed({300, 129}, 1, 8, 8191),
             {"-id", "16"},
             "  Directory items: 32 -> 16\n  VEM image size: 1024 kB -> 512 kB\n\n"
@@ -206,65 +126,98 @@ INSTANTIATE_TEST_SUITE_P(Image, ReconfigureTest,
             "FewerItemsThanFiles", packed({1, 1, 1, 1, 1}), {"-id", "4"}, TO_4 + "\n", 28, {}}),
     CaseName());
 
-// `image` empty: no file; the unprivileged case finds it read-only.
+// Refused runs leave the image (`image` empty: no file) as it was and nothing
+// beside it. boot.bin is `booter` (empty: none); `limit`: the file size
+// limit, so that the image, or the journal, the new image or the copy of an
+// -ir, cannot be written.
 struct Refusal {
   const char* name;
   Bytes image;
-  RunOptions user;
   Args args;
   std::string out, message;
   int status;
+  RunOptions options = {};
+  Bytes booter = make_booter(200);
 };
 PARAM_FIXTURE(RefusalTest, E2eTest, Refusal);
 
 TEST_P(RefusalTest, LeavesTheImageUntouched) {
   const Refusal& c = GetParam();
   if (!c.image.empty()) write_file("img.vem", c.image);
-  if (c.user.unprivileged) make_read_only("img.vem");
-  expect_run(run(Args{"img.vem"} + c.args, c.user), c.out, c.message, c.status);
-  EXPECT_EQ(list_dir(), c.image.empty() ? Args{} : Args{"img.vem"});
-  expect_bytes(read_file("img.vem"), c.image);
+  if (!c.booter.empty()) write_file("boot.bin", c.booter);
+  if (c.options.unprivileged) ::chmod(path("img.vem").c_str(), 0444);
+  Args before = list_dir();
+  if (c.image.empty() && c.args[0] == "-ic") before.push_back("img.vem");
+  expect_run(run(Args{"img.vem"} + c.args, c.options), c.out, c.message, c.status);
+  EXPECT_EQ(list_dir(), before);
+  expect_bytes(read_file("img.vem"), c.image);  // a new image whose Booter is missing stays empty
 }
 
 const Bytes VALID = packed({300});
 Bytes patched(std::size_t at, const Bytes& bytes) {
   return Bytes(VALID).replace(at, bytes.size(), bytes);
 }
-const Args IR = {"-ir", "-id", "16"};
-const std::string INFO = "VEM image info: img.vem\n",
+const Args IR = {"-ir", "-id", "16"}, IC = {"-ic", "-ib", "boot.bin"};
+const std::string INFO = "VEM image info: img.vem\n", CREATING = "Creating VEM image: img.vem\n",
                   RECONFIGURING = "Reconfiguring VEM image: img.vem\n",
                   INVALID = "Invalid BOOT in VEM image!",
                   UNOPENED = "Can't open file 'img.vem' for writing!",
-                  BEYOND = "Read beyond end of the file 'img.vem'.";
+                  BEYOND = "Read beyond end of the file 'img.vem'.",
+                  UNWRITTEN = "Can't write to the file 'img.vem";
 INSTANTIATE_TEST_SUITE_P(Image, RefusalTest,
-    ::testing::Values(Refusal{"Missing", "", {}, {"-ii"}, INFO, UNOPENED, 12},
-        Refusal{"ShorterThanHeader", VALID.substr(0, 15), {}, {"-c"}, "", BEYOND, 10},
-        Refusal{"EndsInsideAFile", VALID.substr(0, 1280), {}, IR,
+    ::testing::Values(Refusal{"Missing", "", {"-ii"}, INFO, UNOPENED, 12},
+        Refusal{"ShorterThanHeader", VALID.substr(0, 15), {"-c"}, "", BEYOND, 10},
+        Refusal{"EndsInsideAFile", VALID.substr(0, 1280), IR,
             RECONFIGURING + "  Directory items: 32 -> 16\n\n", BEYOND, 10},
-        Refusal{"WrongSignature", patched(2, "\x8D"), {}, {"-ii"}, INFO, INVALID, 21},
-        Refusal{"WrongJumpOpcode", patched(9, "\xC9"), {}, IR, RECONFIGURING, INVALID, 21},
-        Refusal{"NoBootSector", patched(12, Bytes(1, '\0')), {}, IR, RECONFIGURING, INVALID, 21},
-        Refusal{"BootOver192Sectors", build_raw_image({193, 8, 4095, {}, {}}), {}, IR,
-            RECONFIGURING, INVALID, 21},
-        Refusal{"DirectoryOver64Sectors", build_raw_image({1, 65, 4095, {}, {}}), {}, {"-c"}, "",
+        Refusal{"WrongSignature", patched(2, "\x8D"), {"-ii"}, INFO, INVALID, 21},
+        Refusal{"WrongJumpOpcode", patched(9, "\xC9"), IR, RECONFIGURING, INVALID, 21},
+        Refusal{"NoBootSector", patched(12, Bytes(1, '\0')), IR, RECONFIGURING, INVALID, 21},
+        Refusal{"BootOver192Sectors", build_raw_image({193, 8, 4095, {}, {}}), IR, RECONFIGURING,
             INVALID, 21},
-        Refusal{"AreasBeyondLastSector", patched(14, Bytes("\x07\0", 2)), {}, IR, RECONFIGURING,
+        Refusal{"DirectoryOver64Sectors", build_raw_image({1, 65, 4095, {}, {}}), {"-c"}, "",
             INVALID, 21},
-        Refusal{"PackingThatCannotFit", overlapping(1), {}, {"-fd", "SMALL.B"},
+        Refusal{"AreasBeyondLastSector", patched(14, Bytes("\x07\0", 2)), IR, RECONFIGURING,
+            INVALID, 21},
+        Refusal{"PackingThatCannotFit", overlapping(1), {"-fd", "SMALL.B"},
             "Delete files by mask: SMALL.B\n\nDeleting file: SMALL.B\n", "Disk full!", 27},
-        Refusal{"ReadOnlyForAWriter", VALID, unprivileged(), {"-fd", "FILE0.B"}, "", UNOPENED, 12}),
+        Refusal{"ReadOnlyForAWriter", VALID, {"-fd", "FILE0.B"}, "", UNOPENED, 12, unprivileged()},
+        Refusal{"CreateMissingBooter", VALID, IC, CREATING,
+            "Can't open file 'boot.bin' for reading!", 6, {}, ""},
+        Refusal{"CreateNewMissingBooter", "", IC, CREATING,
+            "Can't open file 'boot.bin' for reading!", 6, {}, ""},
+        Refusal{"CreateBooterTooLong", VALID, IC, CREATING,
+            "Source file 'boot.bin' is too long! Max length 24576 bytes.", 9, {},
+            make_booter(24577)},
+        Refusal{"CreateWrongSignature", VALID, IC, CREATING, "Invalid BOOT binary file! 'boot.bin'",
+            21, {}, make_booter(200).replace(3, 1, "\x11")},
+        Refusal{"CreateOverReadOnlyImage", VALID, IC, CREATING,
+            "Can't access output file 'img.vem' for writing!", 13, unprivileged()},
+        Refusal{"CreateCutShort", VALID, IC, CREATING, UNWRITTEN + "'!", 14, size_limited(4096)},
+        Refusal{"ReconfigureJournalCutShort", VALID, {"-ir", "-ib", "boot.bin"},
+            RECONFIGURING + "  New VEM BOOT file: boot.bin\n\n", UNWRITTEN + ".jnl'!", 14,
+            size_limited(100), make_booter(100)},
+        Refusal{"ReconfigureCutShort", VALID, IR, RECONFIGURING + "  Directory items: 32 -> 16\n\n",
+            UNWRITTEN + "'!", 14, size_limited(4096)}),
     CaseName());
 
-// Slots 0, 2, 5 and 9 hold GAME, PIC, ZERO and FJ; slots 1 and 3 entries a used slot cannot hold.
-RawImage catalogue_image() {
-  return {1, 8, 255,
-      {{0, raw_entry('B', "GAME", 9, 49152, 1, 3, "Space Game")},
-          {1, raw_entry('B', "\xE5GONE", 9, 0, 10)}, {3, raw_entry('\x7F', "OLD", 9, 0, 10)},
-          {2, raw_entry('P', "PIC", 10, 0x4000, 129, 1, {"a\x01\x7F\x80z\0\x1F!", 8})},
-          {5, raw_entry('B', "ZERO", 12, 0, 0, 6)}, {9, raw_entry('C', "FJ", 12, 0, 128)}},
-      {}};
+// An image whose name leaves no room for the name of its copy is kept.
+using ImageTest = E2eTest;
+TEST_F(ImageTest, ImageNameTooLongForItsCopyIsKept) {
+  const std::string name = std::string(248, 'n') + ".vem";
+  write_file(name, VALID);
+  expect_run(run({name, "-ir", "-id", "16"}),
+      "Reconfiguring VEM image: " + name + "\n  Directory items: 32 -> 16\n\n",
+      "Can't open file '" + name + ".tmp' for writing!", 12);
+  expect_bytes(read_file(name), VALID);
 }
 
+// Slots 0, 2, 5 and 9 hold GAME, PIC, ZERO and FJ; slots 1 and 3 entries a used slot cannot hold.
+const Bytes CATALOGUED = build_raw_image({1, 8, 255,
+    {{0, raw_entry('B', "GAME", 9, 49152, 1, 3, "Space Game")},
+        {1, raw_entry('B', "\xE5GONE", 9, 0, 10)}, {3, raw_entry('\x7F', "OLD", 9, 0, 10)},
+        {2, raw_entry('P', "PIC", 10, 0x4000, 129, 1, {"a\x01\x7F\x80z\0\x1F!", 8})},
+        {5, raw_entry('B', "ZERO", 12, 0, 0, 6)}, {9, raw_entry('C', "FJ", 12, 0, 128)}},
+    {}});
 const std::string GAME_ROW =
                       "  1  B GAME      Space Game        49152 (C000h)      1 (0001h)  AL\n",
                   ZERO_ROW =
@@ -279,15 +232,13 @@ PARAM_FIXTURE(CatalogueTest, E2eTest, CatalogueCase);
 
 TEST_P(CatalogueTest, ListsMatchingSlots) {
   const CatalogueCase& c = GetParam();
-  const Bytes image = build_raw_image(catalogue_image());
-  write_file("img.vem", image);
+  write_file("img.vem", CATALOGUED);
   expect_run(run(Args{"img.vem", "-c"} + c.mask),
       "Catalogue of 'img.vem', mask: '" + c.shown +
-          "'\n\nIdx  T Name      Long name      "
-          "   Start           Size          AL\n" +
+          "'\n\nIdx  T Name      Long name         Start           Size          AL\n" +
           std::string(67, '-') + "\n" + c.listing,
       "", 0);
-  expect_bytes(read_file("img.vem"), image);
+  expect_bytes(read_file("img.vem"), CATALOGUED);
 }
 
 INSTANTIATE_TEST_SUITE_P(Image, CatalogueTest,

@@ -1,41 +1,33 @@
+// -ml and -li: the Loader made from its template, and read back.
 #include <unistd.h>
 
 #include <filesystem>
 #include <regex>
-#include <tuple>
 
 #include "harness.h"
 
 namespace {
 
-// A template as the target machine expects it: JP 7Fxxh, no custom start, a marker where the
-// monitor goes.
+// A template as the target machine expects it: JP 7Fxxh, no custom start, a
+// marker where the monitor goes.
 Bytes make_template(int size) {
   Bytes bytes = pattern_bytes(size, 7).replace(0, 3, "\xC3\x10\x7F");
   return size < 33 ? bytes : bytes.replace(21, 12, "\xFF\xFF\x5A?TEMPLATE");
 }
 
-// What "-ml ldr.l pic.p code.c" stores from make_template(size) with these settings.
-Bytes made_from(
-    int size, int flags, const Bytes& start = "\xFF\xFF", const Bytes& monitor = "?TEMPLATE") {
-  return make_template(size).replace(
-      3, 30, "PPIC     CCODE    " + start + static_cast<char>(flags) + monitor);
-}
-
-// The report of adding the Loader made from a `size`-byte template, its temporary file in
-// `directory` masked.
+// The report of adding the Loader made from a `size`-byte template, its
+// temporary file in `directory` masked.
 std::string added(int size = 100, bool over = false, const std::string& directory = "bin/") {
   return "\nAdding file: LDR.L\n" +
          std::string(over ? "File already exist, will be overwritten.\n" : "") +
-         "Source file: " + directory +
-         "vemldrXXXXXX\nLong name:                 \nSize: " + std::to_string(size) + " bytes (" +
-         (size > 128 ? "2" : "1") + " sectors)\nStart: 32512\nAttributes: List\n\n";
+         "Source file: " + directory + "vemldrXXXXXX\n" + add_report("", size, 32512, "List\n") +
+         "\n";
 }
 
-const Args kMake{"-ml", "ldr.l", "pic.p", "code.c"}, kInfo{"-li", "ldr.l"};
-const std::string kMaking = "Creating and adding Loader file into image: LDR.L\n";
-const std::string kNames = kMaking + "Picture file: PIC.P\nCode file: CODE.C\n",
-                  kShowing = "Loader file info: LDR.L\n";
+const Args MAKE{"-ml", "ldr.l", "pic.p", "code.c"}, INFO{"-li", "ldr.l"};
+const std::string MAKING = "Creating and adding Loader file into image: LDR.L\n",
+                  NAMES = MAKING + "Picture file: PIC.P\nCode file: CODE.C\n",
+                  SHOWING = "Loader file info: LDR.L\n";
 
 class LoaderTest : public E2eTest {
  protected:
@@ -45,9 +37,8 @@ class LoaderTest : public E2eTest {
     make_dir("bin");
     copy_binary("bin/vemtool");  // its template is the only one it finds
   }
-
-  // Runs the tool installed as bin/vemtool on img.vem; checks no temporary file is left and masks
-  // its name.
+  // Runs the tool installed as bin/vemtool on img.vem; checks no temporary
+  // file is left and masks its name.
   RunResult tool(const Args& args, RunOptions options = {}) {
     options.argv0 = "bin/vemtool";
     options.binary = path("bin/vemtool");
@@ -63,71 +54,65 @@ class LoaderTest : public E2eTest {
   }
 };
 
-// report: what -ml tells of the settings; info: what -li tells, if other; size: the template's;
-// over: replace a Loader
+// report: what -ml tells of the settings; info: what -li tells, if other;
+// size: the template's; over: replace a Loader; flags, start and monitor:
+// what the template's bytes 18 to 32 get.
 struct MakeCase {
   const char* name;
   Args options;
   std::string report;
-  int flags;
-  int size = 100;
+  int flags, size = 100;
   bool over = false;
   std::string info = "";
   Bytes start = "\xFF\xFF", monitor = "?TEMPLATE";
 };
-void PrintTo(const MakeCase& c, std::ostream* out) { *out << c.name; }
-class LoaderMakeTest : public LoaderTest,
-                       public ::testing::WithParamInterface<std::tuple<MakeCase, Args>> {};
+PARAM_FIXTURE(LoaderMakeTest, LoaderTest, MakeCase);
 
 TEST_P(LoaderMakeTest, StoresSettingsAndShowsThemBack) {
-  const auto& [c, scs] = GetParam();
+  const MakeCase& c = GetParam();
   write_file("bin/vem-ldr.bin", make_template(c.size));
   ASSERT_EQ(tool({"-fa", "boot.bin"}).status, 0);  // 200 bytes at sectors 10 and 11
   if (c.over) {
     ASSERT_EQ(tool({"-ml", "ldr.l", "old.p", "code.c"}).status, 0);
   }
-  const std::string cls = scs.empty() ? "" : "CLS suppressed\n";
-  expect_run(tool(kMake + c.options + scs), kNames + c.report + cls + added(c.size, c.over), "", 0);
-  const Bytes image =
-      read_file("img.vem");  // directory at byte 256: the Loader in slot 1, in place; slot 2 free
-  expect_bytes(image.substr(256 + 32, 64),
-      raw_entry('L', "LDR", 12, 0x7F00, c.size, 1) + Bytes(32, '\xE5'), Layout::plain);
+  expect_run(tool(MAKE + c.options), NAMES + c.report + added(c.size, c.over), "", 0);
+  // The directory at byte 256: the Loader in slot 1, in place; slot 2 free.
+  const Bytes image = read_file("img.vem");
+  expect_bytes(
+      image.substr(256 + 32, 64), raw_entry('L', "LDR", 12, 0x7F00, c.size, 1) + Bytes(32, '\xE5'));
   expect_bytes(image.substr(12 * 128, c.size),
-      made_from(c.size, c.flags | (scs.empty() ? 0 : 8), c.start, c.monitor), Layout::plain);
-  expect_run(tool(kInfo),
-      kShowing + "Directory index: 1\nLoader file size: " + std::to_string(c.size) +
+      make_template(c.size).replace(
+          3, 30, "PPIC     CCODE    " + c.start + static_cast<char>(c.flags) + c.monitor));
+  expect_run(tool(INFO),
+      SHOWING + "Directory index: 1\nLoader file size: " + std::to_string(c.size) +
           " bytes\nLoader load address: 32512 (7F00h)\nPicture file: PIC.P\nCode file: CODE.C\n" +
-          (c.info.empty() ? c.report : c.info) + cls + "\n",
+          (c.info.empty() ? c.report : c.info) + "\n",
       "", 0);
   expect_bytes(read_file("img.vem"), image);
 }
 
-const MakeCase kMakeCases[] = {{"Defaults", {}, "", 0}, {"ShortestTemplate", {}, "", 0, 33},
-    {"LongestTemplate", {}, "", 0, 246},
-    {"CustomStartZero", {"-sa", "0"}, "Custom start: 0 (0000h)\n", 0, 100, false,
-        "Code custom start: 0 (0000h)\n", {0, 0}},
-    {"Monitor1", {"-mon", "1"}, "Load Monitor: MONIT1.?\n", 1},
-    {"Monitor1NoInit", {"-mon", "1X"}, "Load Monitor: MONIT1.? (No Init)\n", 5},
-    {"Monitor2", {"-mon", "2"}, "Load Monitor: MONIT2.?\n", 2},
-    {"Monitor2NoInit", {"-mon", "2X"}, "Load Monitor: MONIT2.? (No Init)\n", 6},
-    {"MonitorFile", {"-mon", "game.m"}, "Load Monitor: GAME.M\n", 3, 100, false, "", "\xFF\xFF",
-        "MGAME    "},
-    {"OverwriteInPlace", {"-mon", "2", "-ow"}, "Load Monitor: MONIT2.?\n", 2, 100, true}};
+const std::string SCS = "CLS suppressed\n";
 INSTANTIATE_TEST_SUITE_P(Loader, LoaderMakeTest,
-    ::testing::Combine(::testing::ValuesIn(kMakeCases), ::testing::Values(Args{}, Args{"-scs"})),
-    [](const auto& i) {
-      return std::get<0>(i.param).name + std::string(std::get<1>(i.param).empty() ? "" : "Scs");
-    });
+    ::testing::Values(MakeCase{"Defaults", {}, "", 0}, MakeCase{"ShortestTemplate", {}, "", 0, 33},
+        MakeCase{"LongestTemplate", {"-scs"}, SCS, 8, 246},
+        MakeCase{"CustomStartZero", {"-sa", "0"}, "Custom start: 0 (0000h)\n", 0, 100, false,
+            "Code custom start: 0 (0000h)\n", {0, 0}},
+        MakeCase{"Monitor1NoInit", {"-mon", "1X"}, "Load Monitor: MONIT1.? (No Init)\n", 5},
+        MakeCase{"Monitor2", {"-mon", "2", "-scs"}, "Load Monitor: MONIT2.?\n" + SCS, 10},
+        MakeCase{"MonitorFile", {"-mon", "game.m"}, "Load Monitor: GAME.M\n", 3, 100, false, "",
+            "\xFF\xFF", "MGAME    "},
+        MakeCase{"OverwriteInPlace", {"-mon", "2X", "-ow"}, "Load Monitor: MONIT2.? (No Init)\n", 6,
+            100, true}),
+    CaseName());
 
 TEST_F(LoaderTest, UsesSystemTemporaryDirectoryWhenTemplateDirectoryIsNotWritable) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+  ASSERT_EQ(::geteuid(), 0u) << "needs root to run as another user";
   write_file("bin/vem-ldr.bin", make_template(100));
   std::filesystem::permissions(path("bin"), std::filesystem::perms(0755));
   give_to_nobody("img.vem");
   const std::string temporary = std::filesystem::temp_directory_path().string() + "/";
-  expect_run(tool(kMake, unprivileged()), kNames + added(100, false, temporary), "", 0);
-  expect_bytes(read_file("img.vem").substr(10 * 128, 100), made_from(100, 0),
-      Layout::plain);  // the first file's sector
+  expect_run(tool(MAKE, unprivileged()), NAMES + added(100, false, temporary), "", 0);
+  EXPECT_EQ(read_file("img.vem").substr(10 * 128 + 3, 18), "PPIC     CCODE    ");
 }
 
 struct Refusal {  // template_size -1: no template
@@ -143,7 +128,7 @@ PARAM_FIXTURE(LoaderRefusalTest, LoaderTest, Refusal);
 
 TEST_P(LoaderRefusalTest, IsReportedAndLeavesImageUnchanged) {
   const Refusal& c = GetParam();
-  if (c.template_size >= 0) write_file("bin/vem-ldr.bin", make_template(c.template_size));
+  write_file("bin/vem-ldr.bin", make_template(c.template_size));
   write_file("empty.bin", "");
   for (const Args& command : c.setup) ASSERT_EQ(tool(command).status, 0);
   const Bytes image = read_file("img.vem");
@@ -151,22 +136,21 @@ TEST_P(LoaderRefusalTest, IsReportedAndLeavesImageUnchanged) {
   expect_bytes(read_file("img.vem"), image);
 }
 
-const std::string kLoader = "File 'LDR.L'", kNotLoader = " is not valid standard Loader file!";
-const Refusal kRefusals[] = {
-    {"TemplateTooShort", kMake, kMaking, 30, "File 'bin/vem-ldr.bin'" + kNotLoader, 32},
-    {"TemplateTooLong", kMake, kMaking, 9,
-        "Source file 'bin/vem-ldr.bin' is too long! Max length 246 bytes.", 247},
-    {"TemplateMissing", kMake, kMaking, 6, "Can't open file 'bin/vem-ldr.bin' for reading!", -1},
-    {"LowerCaseMonitor1x", kMake + Args{"-mon", "1x"}, "", 23,
-        "File name '1x' in option `-mon` must be unambiguous!"},
-    {"NameTakenNoOverwrite", kMake, kNames + "\nAdding file: LDR.L\n", 24,
-        kLoader + " alreday exist!", 100, {kMake}},
-    {"InfoAfterAllRamToggled", kInfo, kShowing, 30, kLoader + kNotLoader, 100,
-        {kMake, {"-fp", "ldr.l", "-ar"}}},
-    {"InfoOnEmptyFile", kInfo, kShowing, 30, kLoader + kNotLoader, 100,
-        {{"-fa", "empty.bin", "-fn", "ldr.l", "-sa", "32512", "-al"}}},
-    {"InfoOnMissingFile", kInfo, kShowing, 25, kLoader + " not exist!"}};
-INSTANTIATE_TEST_SUITE_P(Loader, LoaderRefusalTest, ::testing::ValuesIn(kRefusals),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::string LOADER = "File 'LDR.L'", NOT_LOADER = " is not valid standard Loader file!";
+INSTANTIATE_TEST_SUITE_P(Loader, LoaderRefusalTest,
+    ::testing::Values(
+        Refusal{"TemplateTooShort", MAKE, MAKING, 30, "File 'bin/vem-ldr.bin'" + NOT_LOADER, 32},
+        Refusal{"TemplateTooLong", MAKE, MAKING, 9,
+            "Source file 'bin/vem-ldr.bin' is too long! Max length 246 bytes.", 247},
+        Refusal{"LowerCaseMonitor1x", MAKE + Args{"-mon", "1x"}, "", 23,
+            "File name '1x' in option `-mon` must be unambiguous!"},
+        Refusal{"NameTakenNoOverwrite", MAKE, NAMES + "\nAdding file: LDR.L\n", 24,
+            LOADER + " alreday exist!", 100, {MAKE}},
+        Refusal{"InfoAfterAllRamToggled", INFO, SHOWING, 30, LOADER + NOT_LOADER, 100,
+            {MAKE, {"-fp", "ldr.l", "-ar"}}},
+        Refusal{"InfoOnEmptyFile", INFO, SHOWING, 30, LOADER + NOT_LOADER, 100,
+            {{"-fa", "empty.bin", "-fn", "ldr.l", "-sa", "32512", "-al"}}},
+        Refusal{"InfoOnMissingFile", INFO, SHOWING, 25, LOADER + " not exist!"}),
+    CaseName());
 
 }  // namespace
