@@ -134,4 +134,38 @@ INSTANTIATE_TEST_SUITE_P(Cli, CommandLineTest,
             "Invalid file name/mask '" + PATH_256 + ".b' in option `-fa`", 22}),
     CaseName());
 
+// Zero-length files Fn.B in slots 0..count-1 of a 32 kB image.
+Bytes empty_files(int count, int dir_sectors) {
+  RawImage image{1, dir_sectors, 255, {}, {}};
+  for (int i = 0; i < count; ++i)
+    image.slots.push_back({i, raw_entry('B', "F" + std::to_string(i + 1), 1 + dir_sectors, 0, 0)});
+  return build_raw_image(image);
+}
+
+// At a terminal the catalogue waits for ENTER after every 20 rows, found by
+// the row numbers, and not after the last; in a script the rows go straight
+// through a pipe, and the script's own input is left for it.
+using PagerTest = E2eTest;
+TEST_F(PagerTest, CataloguePausesAfterEvery20RowsAtATerminalOnly) {
+  for (const auto& [files, pauses] : {std::pair<int, std::vector<int>>{20, {}}, {41, {20, 40}}}) {
+    write_file("img.vem", empty_files(files, 16));
+    const RunResult result = run({"img.vem", "-c"}, at_terminal("\n\n\n"));
+    ASSERT_EQ(result.status, 0);
+    std::vector<int> paused_after;
+    for (std::size_t at = 0; (at = result.out.find("\nPress ENTER ...\n", at)) != std::string::npos;
+         ++at) {
+      const std::size_t row = result.out.rfind("\n", at - 2) + 1;  // the row before the blank line
+      paused_after.push_back(std::stoi(result.out.substr(row, 3)));
+    }
+    EXPECT_EQ(paused_after, pauses);
+    EXPECT_NE(result.out.find(" F" + std::to_string(files) + " "), std::string::npos);
+  }
+  RunOptions script = invoked_as("sh", "/bin/sh");
+  script.input = "line one\nline two\n";
+  const RunResult piped = run({"-c", "\"$0\" img.vem -c | cat; cat", VEMTOOL_BINARY}, script);
+  EXPECT_EQ(piped.out.find("Press ENTER"), std::string::npos);
+  EXPECT_NE(piped.out.find(" F41 "), std::string::npos);
+  EXPECT_EQ(piped.out.substr(piped.out.size() - 18), "line one\nline two\n");
+}
+
 }  // namespace

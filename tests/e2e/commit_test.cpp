@@ -64,10 +64,38 @@ constexpr int MAX_FAULTS = 200;
 
 void PrintTo(const Command& command, std::ostream* out) { *out << command.name; }
 
-class CommitTest : public E2eTest, public ::testing::WithParamInterface<Command> {
+class FaultTest : public E2eTest {
+ protected:
+  // `line` on the image `old` with `fault` planned at its 1st, 2nd, ... call
+  // until a run completes with `fresh`; `check` judges each run that did not. Inside this process
+  // on the fault double, or, `traced`, the built tool under strace with that fault injected.
+  // Returns how many runs did not complete.
+  template <class Check>
+  int until_done(const Args& line, const Bytes& old, const Bytes& fresh, Fault fault,
+      const std::string& traced, const Check& check) {
+    for (fault.at = 1; fault.at < MAX_FAULTS; ++fault.at) {
+      SCOPED_TRACE(traced + " #" + std::to_string(fault.at));
+      write_file("img.vem", old);
+      const RunResult result =
+          traced.empty() ? run_inside(line, fault) : run(line, injected(traced, fault.at));
+      if (result.status == 0) {
+        expect_bytes(read_file("img.vem"), fresh);
+        // The run that completes clears what the cut-short ones left.
+        for (const std::string& name : list_dir())
+          EXPECT_EQ(name.find("img.vem."), std::string::npos) << name;
+        return fault.at - 1;
+      }
+      check(result);
+    }
+    ADD_FAILURE() << "still cut short at call " << MAX_FAULTS;
+    return MAX_FAULTS;
+  }
+};
+
+class CommitTest : public FaultTest, public ::testing::WithParamInterface<Command> {
  protected:
   void SetUp() override {
-    E2eTest::SetUp();
+    FaultTest::SetUp();
     write_file("new.bin", pattern_bytes(1000, 7));
     write_file("a.b", pattern_bytes(700, 8));
     write_file("CX_Long#20n_4096_3.B", pattern_bytes(200, 9));
@@ -88,51 +116,29 @@ class CommitTest : public E2eTest, public ::testing::WithParamInterface<Command>
     ::unlink(path("img.vem.tmp").c_str());
     return result;
   }
-  // The command on the made-elsewhere image with `fault` planned at its
-  // 1st, 2nd, ... call until a run completes with `fresh`; `check` judges each
-  // run that did not. Inside this process on the fault double, or, `traced`,
-  // the built tool under strace with that fault injected. Returns how many
-  // runs did not complete.
-  template <class Check>
-  int fault_until_done(
-      Fault fault, const std::string& traced, const Bytes& fresh, const Check& check) {
-    for (fault.at = 1; fault.at < MAX_FAULTS; ++fault.at) {
-      SCOPED_TRACE(traced + " #" + std::to_string(fault.at));
-      write_file("img.vem", shaped_image(MADE_ELSEWHERE));
-      const RunResult result = traced.empty() ? run_inside(command_line(), fault)
-                                              : run(command_line(), injected(traced, fault.at));
-      if (result.status == 0) {
-        expect_bytes(read_file("img.vem"), fresh);
-        // The run that completes clears what the cut-short ones left.
-        for (const std::string& name : list_dir())
-          EXPECT_EQ(name.find("img.vem."), std::string::npos) << name;
-        return fault.at - 1;
-      }
-      check(result);
-    }
-    ADD_FAILURE() << "still cut short at call " << MAX_FAULTS;
-    return MAX_FAULTS;
-  }
-  // Kills the command at every call that changes a file: the image is the
-  // old or the new one once the next run has opened it, and so is a copy of
-  // the folder (another inode, as after a backup or a disk mounted again).
+  // Kills the command (in this process on the fault double, or, `traced`,
+  // the built tool under strace) at every call that changes a file: the
+  // image is the old or the new one once the next run has opened it, and so
+  // is a copy of the folder (another inode, as after a backup or a disk
+  // mounted again).
   int kill_everywhere(const std::string& traced) {
     const Bytes old = shaped_image(MADE_ELSEWHERE);
     Bytes fresh;
     EXPECT_EQ(reference_run(MADE_ELSEWHERE, fresh).status, 0);
-    return fault_until_done(Fault{FaultKind::kill}, traced, fresh, [&](const RunResult& r) {
-      EXPECT_EQ(r.status, KILLED_STATUS);
-      make_dir("copy");
-      for (const char* side : {"img.vem", "img.vem.jnl"}) {
-        if (exists(side)) write_file(std::string("copy/") + side, read_file(side));
-      }
-      for (const char* image : {"copy/img.vem", "img.vem"}) {
-        EXPECT_EQ(run_inside({image, "-ii"}).status, 0);
-        const Bytes after = read_file(image);
-        EXPECT_TRUE(after == old || after == fresh) << image << ": neither old nor new";
-        EXPECT_FALSE(exists(std::string(image) + ".jnl"));
-      }
-    });
+    return until_done(
+        command_line(), old, fresh, Fault{FaultKind::kill}, traced, [&](const RunResult& r) {
+          EXPECT_EQ(r.status, KILLED_STATUS);
+          make_dir("copy");
+          for (const char* side : {"img.vem", "img.vem.jnl"}) {
+            if (exists(side)) write_file(std::string("copy/") + side, read_file(side));
+          }
+          for (const char* image : {"copy/img.vem", "img.vem"}) {
+            EXPECT_EQ(run_inside({image, "-ii"}).status, 0);
+            const Bytes after = read_file(image);
+            EXPECT_TRUE(after == old || after == fresh) << image << ": neither old nor new";
+            EXPECT_FALSE(exists(std::string(image) + ".jnl"));
+          }
+        });
   }
 };
 
@@ -188,14 +194,15 @@ TEST_P(CommitTest, KilledAnywhereLeavesTheOldOrTheNewImage) {
 TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
   Bytes fresh;
   ASSERT_EQ(reference_run(MADE_ELSEWHERE, fresh).status, 0);
+  const Bytes old = shaped_image(MADE_ELSEWHERE);
   int failures = 0;
   for (const Fault& fault : {Fault{FaultKind::fail, FaultCalls::writes},
            Fault{FaultKind::short_write, FaultCalls::writes},
            Fault{FaultKind::fail, FaultCalls::syncs}}) {
-    failures += fault_until_done(fault, "", fresh, [&](const RunResult& r) {
+    failures += until_done(command_line(), old, fresh, fault, "", [&](const RunResult& r) {
       EXPECT_EQ(r.status, 14);
       EXPECT_EQ(r.err.rfind("Can't write to the file '", 0), 0u) << r.err;
-      expect_bytes(read_file("img.vem"), shaped_image(MADE_ELSEWHERE));
+      expect_bytes(read_file("img.vem"), old);
     });
   }
   RecordProperty("failure_points", failures);
@@ -206,7 +213,6 @@ TEST_P(CommitTest, FailedWriteLeavesTheOldImage) {
 // truth about the real system calls.
 using TracedCommitTest = CommitTest;
 TEST_P(TracedCommitTest, KilledAnywhereLeavesTheOldOrTheNewImage) {
-  ASSERT_TRUE(has_strace()) << "apt-get install strace";
   int kills = 0;
   for (const char* call : {"pwrite64", "fdatasync", "rename", "unlink", "link", "ftruncate"})
     kills += kill_everywhere(std::string(call) + ":signal=KILL");
@@ -220,32 +226,28 @@ INSTANTIATE_TEST_SUITE_P(Commands, EveryCommandTest,
 INSTANTIATE_TEST_SUITE_P(
     Commands, TracedCommitTest, ::testing::Values(WRITING[4], WRITING[6], WRITING[9]), BY_NAME);
 
-using CommitSafetyTest = E2eTest;
+using CommitSafetyTest = FaultTest;
 
 // Moving 300 kB writes a journal larger than the buffer it passes through:
 // a kill or failed write at any point of it, or of the moves, still leaves
 // the old image or the new one.
 TEST_F(CommitSafetyTest, LargeMoveKilledAnywhereOrFailedWrite) {
-  RawImage image{1, 8, 4095, {}, {}};
+  RawImage image{1, 8, 4095};
   for (int i = 0; i < 6; ++i) {
     image.slots.push_back({i, raw_entry('B', "F" + std::to_string(i), 9 + 469 * i, 0, 60000)});
     image.data.push_back({9 + 469 * i, pattern_bytes(60000, i) + Bytes(32, '\xFF')});
   }
   const Bytes old = build_raw_image(image);
   write_file("img.vem", old);
-  ASSERT_EQ(run({"img.vem", "-fd", "F0.B"}).status, 0);
+  const Args line = {"img.vem", "-fd", "F0.B"};
+  ASSERT_EQ(run(line).status, 0);
   const Bytes fresh = read_file("img.vem");
-  for (Fault fault : {Fault{FaultKind::kill}, Fault{FaultKind::fail, FaultCalls::writes}}) {
-    for (fault.at = 1; fault.at < MAX_FAULTS; ++fault.at) {
-      SCOPED_TRACE(fault.at);
-      write_file("img.vem", old);
-      const int status = run_inside({"img.vem", "-fd", "F0.B"}, fault).status;
-      if (status == 0) break;
-      ASSERT_EQ(run_inside({"img.vem", "-ii"}).status, 0);
-      const Bytes after = read_file("img.vem");
-      EXPECT_TRUE(after == old || (status != 14 && after == fresh)) << "neither old nor new";
-    }
-  }
+  until_done(line, old, fresh, Fault{FaultKind::kill}, "", [&](const RunResult&) {
+    ASSERT_EQ(run_inside({"img.vem", "-ii"}).status, 0);
+    EXPECT_TRUE(read_file("img.vem") == old || read_file("img.vem") == fresh);
+  });
+  until_done(line, old, fresh, Fault{FaultKind::fail, FaultCalls::writes}, "",
+      [&](const RunResult& r) { EXPECT_TRUE(r.status == 14 && read_file("img.vem") == old); });
 }
 
 TEST_F(CommitSafetyTest, SimultaneousAddsAllArriveWhole) {
@@ -291,7 +293,6 @@ TEST_F(CommitSafetyTest, ARunWaitsForTheLockThenGivesUpNamingTheImage) {
 // second line, the old image comes back, also where the old file's last
 // sectors held nothing but the free-space fill (so no line journaled them).
 TEST_F(CommitSafetyTest, ListRefillingFreedSpaceSurvivesAPowerCut) {
-  ASSERT_TRUE(has_strace()) << "apt-get install strace";
   create_image("img.vem", 64);
   write_file("x.b", pattern_bytes(1000, 1) + Bytes(500, '\xFF'));
   ASSERT_EQ(run({"img.vem", "-fa", "x.b"}).status, 0);

@@ -45,7 +45,7 @@ TEST_P(DataFileTest, EachFileIsTakenFromTheFirstPlaceThatHoldsIt) {
     const RunResult result =
         run(Args{"-c", "PATH=\"$0:$PATH\" exec vemtool \"$@\"", path("inst/bin"), "img.vem"} +
                 c.command,
-            in_shell());
+            invoked_as("sh", "/bin/sh"));
     if (first == 3) {  // the message names the file where the program's directory would hold it
       expect_run(
           result, c.failed_out, "Can't open file '" + std::string(c.file) + "' for reading!", 6);

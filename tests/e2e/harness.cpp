@@ -231,47 +231,6 @@ void E2eTest::create_image(const std::string& image, int size_kb, int dir_items,
   ASSERT_EQ(result.status, 0) << result.err;
 }
 
-RunOptions unprivileged(int uid) {
-  RunOptions options;
-  options.unprivileged = true;
-  options.user = uid;
-  return options;
-}
-
-RunOptions size_limited(long bytes) {
-  RunOptions options;
-  options.file_size_limit = bytes;
-  return options;
-}
-
-RunOptions invoked_as(const std::string& argv0) {
-  RunOptions options;
-  options.argv0 = argv0;
-  return options;
-}
-
-RunOptions at_terminal(const std::string& typed) {
-  RunOptions options;
-  options.input = typed;
-  options.terminal = true;
-  return options;
-}
-
-RunOptions in_shell() {
-  RunOptions options = invoked_as("sh");
-  options.binary = "/bin/sh";
-  return options;
-}
-
-bool has_strace() { return ::access("/usr/bin/strace", X_OK) == 0; }
-
-RunOptions injected(const std::string& fault, int n) {
-  RunOptions options;
-  options.wrapper = {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e",
-      "inject=" + fault + ":when=" + std::to_string(n)};
-  return options;
-}
-
 void expect_run(
     const RunResult& result, const std::string& out, const std::string& err, int status) {
   EXPECT_EQ(result.out, out_with_banner(out));

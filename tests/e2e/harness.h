@@ -40,14 +40,36 @@ struct RunResult {
   std::string out, err;
 };
 
-RunOptions unprivileged(int uid = 65534);  // as this user when the tests run as root
-RunOptions size_limited(long bytes);
-RunOptions invoked_as(const std::string& argv0);
-RunOptions at_terminal(const std::string& typed);
-RunOptions in_shell();  // the binary is /bin/sh: args are "-c", a script, then $0...
+inline RunOptions unprivileged(int uid = 65534) {  // as this user when the tests run as root
+  RunOptions options;
+  options.unprivileged = true;
+  options.user = uid;
+  return options;
+}
+inline RunOptions size_limited(long bytes) {
+  RunOptions options;
+  options.file_size_limit = bytes;
+  return options;
+}
+inline RunOptions invoked_as(const std::string& argv0, const std::string& binary = "") {
+  RunOptions options;
+  options.argv0 = argv0;
+  options.binary = binary;
+  return options;
+}
+inline RunOptions at_terminal(const std::string& typed) {
+  RunOptions options;
+  options.input = typed;
+  options.terminal = true;
+  return options;
+}
 // Under strace, with `fault` (such as "pwrite64:signal=KILL") injected at the n-th such call.
-RunOptions injected(const std::string& fault, int n);
-bool has_strace();
+inline RunOptions injected(const std::string& fault, int n) {
+  RunOptions options;
+  options.wrapper = {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e",
+      "inject=" + fault + ":when=" + std::to_string(n)};
+  return options;
+}
 constexpr int NOBODY = 65534, OTHER_USER = 65533;  // two unprivileged users
 
 // Checks a whole run: standard output after the banner, the error message
@@ -99,8 +121,8 @@ Bytes raw_entry(char type, const std::string& name, int first_sector, int start,
 // slots, files placed at sectors. Unset bytes follow the fill rules.
 struct RawImage {
   int boot_sectors = 1, dir_sectors = 8, last_sector = 255;
-  std::vector<std::pair<int, Bytes>> slots;  // slot index, entry
-  std::vector<std::pair<int, Bytes>> data;   // sector, bytes
+  std::vector<std::pair<int, Bytes>> slots = {};  // slot index, entry
+  std::vector<std::pair<int, Bytes>> data = {};   // sector, bytes
   int booter_size = -1;  // the Booter's length, padded with 0xFF (-1: the whole boot area)
 };
 Bytes build_raw_image(const RawImage& image);
