@@ -102,10 +102,10 @@ RunResult E2eTest::run(const Args& args, const RunOptions& options) {
   Args text = options.wrapper;
 #ifdef VEMTOOL_VALGRIND
   // valgrind cannot pass on another program name, so those runs go bare.
-  if (options.argv0.empty() && options.wrapper.empty())
+  if (options.argv0.empty() && options.wrapper.empty() && !options.inside)
     text = {VEMTOOL_VALGRIND, "--quiet", "--leak-check=full", "--error-exitcode=1"};
 #endif
-  const bool wrapped = !text.empty();
+  const bool wrapped = !text.empty() && !options.inside;
   text.push_back(options.argv0.empty() || wrapped ? binary : options.argv0);
   text.insert(text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -149,6 +149,12 @@ RunResult E2eTest::run(const Args& args, const RunOptions& options) {
     if (options.unprivileged && ::geteuid() == 0 &&
         (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
       ::_exit(127);
+    if (options.inside) {  // the tool's own entry, on the fault double
+      planned_fault() = options.fault;
+      const int status = run_vemtool(static_cast<int>(argv.size() - 1), argv.data());
+      std::fflush(nullptr);
+      std::_Exit(status);
+    }
     if (wrapped) ::execvp(argv[0], argv.data());
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
@@ -165,29 +171,6 @@ RunResult E2eTest::run(const Args& args, const RunOptions& options) {
     out = slurp(out_path);
   }
   return {status_of(wait_status), out, slurp(err_path)};
-}
-
-RunResult E2eTest::run_inside(const Args& args, const Fault& fault) {
-  const std::string out_path = scratch_ + "/stdout", err_path = scratch_ + "/stderr";
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    redirect(0, "/dev/null", O_RDONLY);
-    redirect(1, out_path, O_WRONLY | O_CREAT | O_TRUNC);
-    redirect(2, err_path, O_WRONLY | O_CREAT | O_TRUNC);
-    if (::chdir(dir_.c_str()) != 0) std::_Exit(127);
-    planned_fault() = fault;
-    Args text = Args{VEMTOOL_BINARY} + args;
-    std::vector<char*> argv;
-    for (std::string& argument : text) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int status = run_vemtool(static_cast<int>(text.size()), argv.data());
-    std::fflush(nullptr);
-    std::_Exit(status);
-  }
-  int wait_status = 0;
-  ::waitpid(child, &wait_status, 0);
-  return {status_of(wait_status), slurp(out_path), slurp(err_path)};
 }
 
 void E2eTest::write_file(const std::string& name, const Bytes& bytes) {

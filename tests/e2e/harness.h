@@ -32,6 +32,8 @@ struct RunOptions {
   bool terminal = false;               // standard input and output on a terminal; `input` typed
   bool closed_stdin = false, closed_stderr = false;
   Stdout out = Stdout::captured;
+  bool inside = false;  // run inside a forked copy of the tests, with `fault` planned
+  Fault fault = {};
   int user = 65534;  // the unprivileged user
 };
 
@@ -88,8 +90,13 @@ class E2eTest : public ::testing::Test {
   // Runs vemtool with `args` (the image name first) in the test directory.
   RunResult run(const Args& args, const RunOptions& options = {});
   // The same inside a forked copy of this process, on the fault-injecting
-  // platform with `fault` planned: no program to start. Standard input is empty.
-  RunResult run_inside(const Args& args, const Fault& fault = {});
+  // platform with `fault` planned: no program to start.
+  RunResult run_inside(const Args& args, const Fault& fault = {}) {
+    RunOptions options;
+    options.inside = true;
+    options.fault = fault;
+    return run(args, options);
+  }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   void write_file(const std::string& name, const Bytes& bytes);
