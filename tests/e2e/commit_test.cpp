@@ -165,14 +165,14 @@ TEST_P(EveryCommandTest, LeavesTheBytesOfAFullRewriteWithAnyStreamClosed) {
     expect_bytes(read_file("img.vem"), expected);
     EXPECT_EQ(list_dir(), before);
     if (shape != PACKED) continue;
-    for (int stream = 0; stream < 5; ++stream) {
+    for (int stream = 0; stream < 5; ++stream) {  // stdin, stdout (3 ways), stderr
       SCOPED_TRACE("stream case " + std::to_string(stream));
       write_file("img.vem", shaped_image(shape));
       RunOptions closed;
       closed.closed_stdin = stream == 0;
       closed.closed_stderr = stream == 4;
-      closed.out = stream == 1 ? Stdout::closed : stream == 2 ? Stdout::full : Stdout::captured;
-      if (stream == 3) closed.out = Stdout::broken_pipe;
+      closed.out = std::vector<Stdout>{Stdout::captured, Stdout::closed, Stdout::full,
+          Stdout::broken_pipe, Stdout::captured}[stream];
       const RunResult result = run(command_line(), closed);
       const bool unwritable = (stream == 1 || stream == 2) && minimal.status == 0;
       EXPECT_EQ(result.status, stream == 3 ? 128 + SIGPIPE : unwritable ? 14 : minimal.status);

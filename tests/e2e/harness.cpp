@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "cli/entry.h"
 
@@ -25,11 +25,6 @@ std::string make_temp_dir() {
   if (::mkdtemp(pattern.data()) == nullptr) std::abort();
   ::chmod(pattern.c_str(), 0777);
   return pattern;
-}
-
-void remove_tree(const std::string& path) {
-  const std::string command = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
-  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", path.c_str());
 }
 
 // A pseudo-terminal in raw mode: what is typed arrives as it is, and the
@@ -61,9 +56,8 @@ std::string drain_terminal(int master, pid_t child, int& wait_status) {
 }
 
 std::string slurp(const std::string& path) {
-  std::ostringstream out;
-  out << std::ifstream(path, std::ios::binary).rdbuf();
-  return out.str();
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void redirect(int fd, const std::string& path, int flags) {
@@ -84,8 +78,7 @@ void E2eTest::SetUp() {
 }
 
 void E2eTest::TearDown() {
-  remove_tree(dir_);
-  remove_tree(scratch_);
+  for (const std::string& dir : {dir_, scratch_}) std::filesystem::remove_all(dir);
 }
 
 RunResult E2eTest::run(const Args& args, const RunOptions& options) {
@@ -189,8 +182,7 @@ void E2eTest::make_dir(const std::string& name, unsigned mode) {
 }
 
 void E2eTest::copy_binary(const std::string& name) {
-  write_file(name, slurp(VEMTOOL_BINARY));
-  ::chmod(path(name).c_str(), 0755);
+  std::filesystem::copy_file(VEMTOOL_BINARY, path(name));
 }
 
 void E2eTest::give_to_nobody(const std::string& name, int uid) {
@@ -235,9 +227,8 @@ std::string out_with_banner(const std::string& text) {
 std::string err_line(const std::string& message) { return message + "\n\n"; }
 
 Bytes make_booter(int size) {
-  Bytes bytes(static_cast<std::size_t>(size), '\0');
-  for (int i = 0; i < size; ++i)
-    bytes[static_cast<std::size_t>(i)] = static_cast<char>(0x40 + i % 61);
+  Bytes bytes;
+  for (int i = 0; i < size; ++i) bytes += static_cast<char>(0x40 + i % 61);
   return bytes.replace(0, 10, Bytes("\xCD\x00\x8C\x10\0\0\0\0\0\xC3", 10).substr(0, bytes.size()));
 }
 

@@ -18,23 +18,24 @@ std::vector<T> operator+(std::vector<T> head, const std::vector<T>& tail) {
   return head;
 }
 
+constexpr int NOBODY = 65534, OTHER_USER = 65533;  // two unprivileged users
 // Standard output instead of a file: closed, the full disk, or a pipe nobody reads.
 enum class Stdout { captured, closed, full, broken_pipe };
 
 struct RunOptions {
-  std::string input;                   // standard input (empty: /dev/null)
-  bool unprivileged = false;           // run as `user` when the tests run as root
-  long file_size_limit = -1;           // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
-  std::string argv0{};                 // program path as invoked (default: the binary)
-  std::string binary{};                // the file executed (default: the built vemtool)
-  bool reference = false;              // run the full-rewrite reference build
-  std::vector<std::string> wrapper{};  // runs the tool under this command (strace ...)
-  bool terminal = false;               // standard input and output on a terminal; `input` typed
+  bool unprivileged = false;  // run as `user` when the tests run as root
+  int user = NOBODY;
+  long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  std::string argv0 = "";     // program path as invoked (default: the binary)
+  std::string binary = "";    // the file executed (default: the built vemtool)
+  std::string input = "";     // standard input (empty: /dev/null)
+  bool terminal = false;      // standard input and output on a terminal; `input` typed
+  Args wrapper = {};          // runs the tool under this command (strace ...)
+  bool reference = false;     // run the full-rewrite reference build
+  bool inside = false;        // run inside a forked copy of the tests, with `fault` planned
+  Fault fault = {};
   bool closed_stdin = false, closed_stderr = false;
   Stdout out = Stdout::captured;
-  bool inside = false;  // run inside a forked copy of the tests, with `fault` planned
-  Fault fault = {};
-  int user = 65534;  // the unprivileged user
 };
 
 struct RunResult {
@@ -42,37 +43,20 @@ struct RunResult {
   std::string out, err;
 };
 
-inline RunOptions unprivileged(int uid = 65534) {  // as this user when the tests run as root
-  RunOptions options;
-  options.unprivileged = true;
-  options.user = uid;
-  return options;
-}
-inline RunOptions size_limited(long bytes) {
-  RunOptions options;
-  options.file_size_limit = bytes;
-  return options;
-}
+inline RunOptions unprivileged(int uid = NOBODY) { return {true, uid}; }
+inline RunOptions size_limited(long bytes) { return {false, NOBODY, bytes}; }
 inline RunOptions invoked_as(const std::string& argv0, const std::string& binary = "") {
-  RunOptions options;
-  options.argv0 = argv0;
-  options.binary = binary;
-  return options;
+  return {false, NOBODY, -1, argv0, binary};
 }
 inline RunOptions at_terminal(const std::string& typed) {
-  RunOptions options;
-  options.input = typed;
-  options.terminal = true;
-  return options;
+  return {false, NOBODY, -1, "", "", typed, true};
 }
 // Under strace, with `fault` (such as "pwrite64:signal=KILL") injected at the n-th such call.
 inline RunOptions injected(const std::string& fault, int n) {
-  RunOptions options;
-  options.wrapper = {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e",
-      "inject=" + fault + ":when=" + std::to_string(n)};
-  return options;
+  return {false, NOBODY, -1, "", "", "", false,
+      {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e",
+          "inject=" + fault + ":when=" + std::to_string(n)}};
 }
-constexpr int NOBODY = 65534, OTHER_USER = 65533;  // two unprivileged users
 
 // Checks a whole run: standard output after the banner, the error message
 // (empty: none) and the exit status.
@@ -92,10 +76,7 @@ class E2eTest : public ::testing::Test {
   // The same inside a forked copy of this process, on the fault-injecting
   // platform with `fault` planned: no program to start.
   RunResult run_inside(const Args& args, const Fault& fault = {}) {
-    RunOptions options;
-    options.inside = true;
-    options.fault = fault;
-    return run(args, options);
+    return run(args, {false, NOBODY, -1, "", "", "", false, {}, false, true, fault});
   }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
