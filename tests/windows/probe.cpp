@@ -10,7 +10,8 @@
 #include <cstring>
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "cp") == 0) return std::printf("%u\n", GetConsoleOutputCP()) < 0;
+  if (argc == 2 && std::strcmp(argv[1], "cp") == 0)
+    return std::printf("%u\n", GetConsoleOutputCP()) < 0;
   if (argc != 4 || std::strcmp(argv[1], "hold") != 0) return 2;
   HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
