@@ -160,6 +160,13 @@ INSTANTIATE_TEST_SUITE_P(Check, DamageTest,
                 "img.vem.salvage/BIG__0_0.B\nLengthened: the image file from 2036 to 32768 "
                 "bytes\n" +
                 REPAIRED},
+        // Two header warnings, in the order they are found.
+        DamageCase{"OddSizeNoSlots", {},
+            {put(13, Bytes("\x00\x2C\x01", 3)), put(128, Bytes(8 * 128, '\xFF')),
+                [](Bytes& image) { image.resize(301 * 128, '\xFF'); }},
+            "warning: header: image size 37.625 kB is not one the tool makes (32 to 8192 kB in "
+            "steps of 32 kB)\nwarning: header: the directory has no slots\n",
+            31, 0, 31},
         DamageCase{"FillBeyondTheEnd", TWO, {put(32768, Bytes(256, '\xFF'))},
             "warning: image file: 256 bytes beyond the end of the image, all 0xFF\n", 31, 0, 0},
         DamageCase{"Names",
