@@ -1,6 +1,7 @@
 // -iv and -iv -fix on damaged images built from short descriptions: what the
 // check finds, then what the repair keeps, renames and salvages.
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 
 #include <sys/stat.h>
@@ -276,6 +277,24 @@ TEST_F(CheckTest, HalfDoneChangeIsReportedThenRolledBack) {
       run({"img.vem", "-iv", "-fix"}).out.find("Rolled back: img.vem.jnl"), std::string::npos);
   expect_bytes(read_file("img.vem"), old);
   EXPECT_EQ(list_dir(), std::vector<std::string>{"img.vem"});
+}
+
+// A write that fails anywhere in a repair, the salvage of the bytes beyond
+// the image's end included, fails it and leaves the image as it was.
+TEST_F(CheckTest, FailedWriteFailsTheRepair) {
+  const Bytes image = damaged_image(TWO, {}) + Bytes(744, 'x');
+  Fault fail{FaultKind::fail, FaultCalls::writes, 1};
+  for (; fail.at < 100; ++fail.at) {
+    std::filesystem::remove_all(path("img.vem.salvage"));
+    std::filesystem::remove(path("img.vem.bak"));
+    write_file("img.vem", image);
+    const RunResult result = run_inside({"img.vem", "-iv", "-fix"}, fail);
+    if (result.status == 0) break;
+    EXPECT_EQ(result.status, 14);
+    expect_bytes(read_file("img.vem"), image);
+  }
+  EXPECT_GT(fail.at, 1);
+  EXPECT_EQ(read_file("img.vem.salvage/beyond-end.bin"), Bytes(744, 'x'));
 }
 
 }  // namespace
