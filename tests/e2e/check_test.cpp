@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Check, DamageTest,
                 "12\nwarning: image file: 744 bytes beyond the end of the image, not all 0xFF; the "
                 "file is no whole number of sectors\n",
             32, 0, 0},
-        DamageCase{"NotPacked", {{0, "A.B", 9, 100, ""}, {2, "B.B", 11, 100, ""}}, {},
+        DamageCase{"NotPacked", {{0, "A.B", 9, 100, ""}, {2, "B.B", 11, 1, ""}}, {},
             "warning: slot 2 B.B: used, after the free slot 1 (used slots do not come first)\n"
             "warning: slot 2 B.B: at sector 11" +
                 PACKED_AT + "10\n",
