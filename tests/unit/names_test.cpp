@@ -145,10 +145,11 @@ TEST(ComplexName, ReadsWritesOrRefuses) {
     EXPECT_STREQ(text, c.text);
     EXPECT_LT(std::strlen(text), c.way == DISPLAY ? DISPLAY_NAME_SIZE : COMPLEX_NAME_SIZE);
   }
-  std::string text = " \t a b \r\n\v\f", blank = " \t ";
+  std::string text = " \t a b \r\n\v\f", blank = " \t ", one = " x";
   EXPECT_EQ(trim(text.data()), text.data());
   EXPECT_STREQ(text.c_str(), "a b");
   EXPECT_STREQ(trim(blank.data()), "");
+  EXPECT_STREQ(trim(one.data()), "x");
 }
 
 // Host names of extracted files: what each host's rules escape, and what
