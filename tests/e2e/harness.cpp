@@ -94,8 +94,9 @@ RunResult E2eTest::run(const Args& args, const RunOptions& options) {
                                                      : VEMTOOL_BINARY;
   Args text = options.wrapper;
 #ifdef VEMTOOL_VALGRIND
-  // valgrind cannot pass on another program name, so those runs go bare.
-  if (options.argv0.empty() && options.wrapper.empty() && !options.inside)
+  // valgrind cannot pass on another program name, nor run without standard
+  // error, so those runs go bare.
+  if (options.argv0.empty() && options.wrapper.empty() && !options.inside && !options.closed_stderr)
     text = {VEMTOOL_VALGRIND, "--quiet", "--leak-check=full", "--error-exitcode=1"};
 #endif
   const bool wrapped = !text.empty() && !options.inside;
