@@ -1,21 +1,10 @@
 #!/usr/bin/env bash
-# Runs one fuzz target for a time, growing a working corpus outside the repo
-# from the committed one:
-#   fuzz/run.sh BUILD_DIR TARGET SECONDS [libFuzzer options...]
-# TARGET is image, complex_name, options or list. New inputs go to
-# $FUZZ_WORK (default /tmp/vemtool-fuzz/TARGET), findings to its artifacts/,
-# libFuzzer's log of the job to its fuzz-0.log.
+# Runs the fuzz target for SECONDS, growing a corpus in $FUZZ_WORK (default /tmp/vemtool-fuzz)
+# from the committed one; findings go to its artifacts/, the job's log to its fuzz-0.log:
+#   fuzz/run.sh BUILD_DIR SECONDS [libFuzzer options...]
 set -euo pipefail
-build="$(cd "$1" && pwd)"
-target="$2"
-seconds="$3"
-shift 3
-here="$(cd "$(dirname "$0")" && pwd)"
-work="${FUZZ_WORK:-/tmp/vemtool-fuzz/$target}"
-mkdir -p "$work/corpus" "$work/artifacts"
-cd "$work"
-max_len=4096
-[ "$target" = image ] && max_len=16384
-exec nice -n 19 "$build/fuzz/${target}_fuzzer" -max_total_time="$seconds" -max_len="$max_len" \
-  -jobs=1 -workers=1 -close_fd_mask=2 -print_final_stats=1 -rss_limit_mb=2048 \
-  -artifact_prefix="$work/artifacts/" "$@" "$work/corpus" "$here/corpus/$target"
+build=$(realpath "$1") seconds=$2 corpus=$(realpath "$(dirname "$0")")/corpus work=${FUZZ_WORK:-/tmp/vemtool-fuzz}
+shift 2
+mkdir -p "$work/corpus" "$work/artifacts" && cd "$work"
+exec nice -n 19 "$build/fuzz/fuzzer" -max_total_time="$seconds" -max_len=16384 -jobs=1 -workers=1 \
+  -close_fd_mask=2 -print_final_stats=1 -rss_limit_mb=2048 -artifact_prefix="$work/artifacts/" "$@" "$work/corpus" "$corpus"

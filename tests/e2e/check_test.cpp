@@ -1,7 +1,10 @@
 // -iv and -iv -fix on damaged images built from short descriptions: what the
 // check finds, then what the repair keeps, renames and salvages.
 #include <algorithm>
+#include <filesystem>
 #include <functional>
+
+#include <sys/stat.h>
 
 #include "harness.h"
 
@@ -63,7 +66,7 @@ TEST_P(DamageTest, IsFoundThenRepaired) {
   const Bytes image = damaged_image(c.files, c.damage);
   write_file("img.vem", image);
   for (const std::string& name : c.side_files) write_file(name, "VEMJRNL2");  // torn
-  make_read_only("img.vem");  // the check needs no more
+  ::chmod(path("img.vem").c_str(), 0444);  // the check needs no more
   const std::string found = c.findings + "Errors: " + lines_of(c.findings, "error:") +
                             ", warnings: " + lines_of(c.findings, "warning:") + "\n";
   const char* verdict = c.status == 32 ? "Errors found in VEM image 'img.vem'!"
@@ -158,6 +161,13 @@ INSTANTIATE_TEST_SUITE_P(Check, DamageTest,
                 "img.vem.salvage/BIG__0_0.B\nLengthened: the image file from 2036 to 32768 "
                 "bytes\n" +
                 REPAIRED},
+        // Two header warnings, in the order they are found.
+        DamageCase{"OddSizeNoSlots", {},
+            {put(13, Bytes("\x00\x2C\x01", 3)), put(128, Bytes(8 * 128, '\xFF')),
+                [](Bytes& image) { image.resize(301 * 128, '\xFF'); }},
+            "warning: header: image size 37.625 kB is not one the tool makes (32 to 8192 kB in "
+            "steps of 32 kB)\nwarning: header: the directory has no slots\n",
+            31, 0, 31},
         DamageCase{"FillBeyondTheEnd", TWO, {put(32768, Bytes(256, '\xFF'))},
             "warning: image file: 256 bytes beyond the end of the image, all 0xFF\n", 31, 0, 0},
         DamageCase{"Names",
@@ -183,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(Check, DamageTest,
                 "12\nwarning: image file: 744 bytes beyond the end of the image, not all 0xFF; the "
                 "file is no whole number of sectors\n",
             32, 0, 0},
-        DamageCase{"NotPacked", {{0, "A.B", 9, 100, ""}, {2, "B.B", 11, 100, ""}}, {},
+        DamageCase{"NotPacked", {{0, "A.B", 9, 100, ""}, {2, "B.B", 11, 1, ""}}, {},
             "warning: slot 2 B.B: used, after the free slot 1 (used slots do not come first)\n"
             "warning: slot 2 B.B: at sector 11" +
                 PACKED_AT + "10\n",
@@ -267,6 +277,24 @@ TEST_F(CheckTest, HalfDoneChangeIsReportedThenRolledBack) {
       run({"img.vem", "-iv", "-fix"}).out.find("Rolled back: img.vem.jnl"), std::string::npos);
   expect_bytes(read_file("img.vem"), old);
   EXPECT_EQ(list_dir(), std::vector<std::string>{"img.vem"});
+}
+
+// A write that fails anywhere in a repair, the salvage of the bytes beyond
+// the image's end included, fails it and leaves the image as it was.
+TEST_F(CheckTest, FailedWriteFailsTheRepair) {
+  const Bytes image = damaged_image(TWO, {}) + Bytes(744, 'x');
+  Fault fail{FaultKind::fail, FaultCalls::writes, 1};
+  for (; fail.at < 100; ++fail.at) {
+    std::filesystem::remove_all(path("img.vem.salvage"));
+    std::filesystem::remove(path("img.vem.bak"));
+    write_file("img.vem", image);
+    const RunResult result = run_inside({"img.vem", "-iv", "-fix"}, fail);
+    if (result.status == 0) break;
+    EXPECT_EQ(result.status, 14);
+    expect_bytes(read_file("img.vem"), image);
+  }
+  EXPECT_GT(fail.at, 1);
+  EXPECT_EQ(read_file("img.vem.salvage/beyond-end.bin"), Bytes(744, 'x'));
 }
 
 }  // namespace

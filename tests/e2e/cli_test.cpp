@@ -1,6 +1,5 @@
+// The command line, checked before any file is opened, and the usage text.
 #include "harness.h"
-
-using CliTest = E2eTest;
 
 namespace {
 
@@ -62,29 +61,16 @@ const std::string USAGE = "Utility to manage VEM images.\nUsage:\n" +
     "  hexadecimal (e.g. 0x1234)\n\n";
 // clang-format on
 
-}  // namespace
-
 // At a terminal the text stops twice for ENTER; elsewhere it goes straight through.
-struct UsageCase {
-  const char* name;
-  Args args;
-  RunOptions options;
-};
-PARAM_FIXTURE(UsageTest, E2eTest, UsageCase);
-
-TEST_P(UsageTest, StopsTwiceForEnterAtATerminal) {
-  const UsageCase& c = GetParam();
-  std::string usage = USAGE;
-  for (std::size_t at = 0; !c.options.terminal && (at = usage.find(PAGER)) != std::string::npos;)
-    usage.erase(at, PAGER.size());
-  expect_run(run(c.args, c.options), usage, "", 0);
+using UsageTest = E2eTest;
+TEST_F(UsageTest, StopsTwiceForEnterAtATerminalOnly) {
+  std::string plain = USAGE;
+  for (std::size_t at = 0; (at = plain.find(PAGER)) != std::string::npos;)
+    plain.erase(at, PAGER.size());
+  expect_run(run({}), plain, "", 0);
+  expect_run(run({"img.vem"}, at_terminal("typed\n\n")), USAGE, "", 0);
   EXPECT_TRUE(list_dir().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Cli, UsageTest,
-    ::testing::Values(UsageCase{"NoArguments", {}, {}},
-        UsageCase{"ImageOnlyLinesTyped", {"img.vem"}, at_terminal("typed\n\n")}),
-    CaseName());
 
 // status 0: accepted, and without a command the run only ends the line.
 struct LineCase {
@@ -112,6 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Cli, CommandLineTest,
         LineCase{"CommandsListedInFixedOrder", {"-ic", "-c"}, BAD + "-c -ic  ", 4},
         LineCase{"DashValueIsTakenAsValue", {"-ic", "-ln", "-ii"}, BAD + "for -ic", 4},
         LineCase{"OptionNotForInfo", {"-ii", "-sa", "1"}, BAD + "for -ii", 4},
+        LineCase{"OptionNotForLoaderInfo", {"-li", "A.B", "-ib", "x"}, BAD + "for -li", 4},
         LineCase{"ReconfigureWithoutChange", {"-ir"}, BAD + "for -ir", 4},
         LineCase{"ChangeWithoutParameter", {"-fp", "A.B"}, BAD + "for -fp", 4},
         LineCase{"SizeWithoutValue", {"-ic", "-is"}, "Missing option value(s) '-is'!", 5},
@@ -130,36 +117,56 @@ INSTANTIATE_TEST_SUITE_P(Cli, CommandLineTest,
         LineCase{"CheckListedAfterTheOthers", {"-iv", "-li", "A.B"}, BAD + "-li -iv  ", 4},
         LineCase{"CheckAdmitsOnlyFix", {"-iv", "-fix", "-al"}, BAD + "for -iv", 4},
         LineCase{"FixWithoutCommand", {"-fix"}, BAD + "for -iv", 4},
-        LineCase{"FixWithAnotherCommand", {"-ii", "-fix"}, BAD + "for -ii", 4}),
+        LineCase{"FixWithAnotherCommand", {"-ii", "-fix"}, BAD + "for -ii", 4},
+        LineCase{"SmallestWithoutCommand",
+            {"-is", "32", "-id", "4", "-sa", "0", "-fn", "ABCDEFGH.B"}, "", 0},
+        LineCase{"SizeZero", {"-ic", "-is", "0"}, "Bad option value: -is 0", 16},
+        LineCase{"SizePastLargest", {"-is", "8224"}, "Bad option value: -is 8224", 16},
+        LineCase{"SizeNotAStep", {"-is", "8191"}, "Bad option value: -is 8191", 16},
+        LineCase{"ItemsZero", {"-id", "0"}, "Bad option value: -id 0", 16},
+        LineCase{"ItemsPastLargest", {"-id", "260"}, "Bad option value: -id 260", 16},
+        LineCase{"StartPastLargest", {"-sa", "65536"},
+            "Value 65536 is out of range <0, 65535>: -sa", 15},
+        LineCase{"NameOfNine", {"-fn", "ABCDEFGHI.B"},
+            "Invalid file name/mask 'ABCDEFGHI.B' in option `-fn`", 22},
+        LineCase{
+            "LongNameOf17", {"-ln", "0123456789ABCDEFG"}, "Long name can have up to 16 chars!", 17},
+        LineCase{"PathOf256", {"-fa", PATH_256 + ".b"},
+            "Invalid file name/mask '" + PATH_256 + ".b' in option `-fa`", 22}),
     CaseName());
 
-// `booter` is the path the run reports; an absolute one is the installed file.
-struct BooterCase {
-  const char* name;
-  std::string argv0, booter;
-};
-PARAM_FIXTURE(DefaultBooterTest, E2eTest, BooterCase);
-
-TEST_P(DefaultBooterTest, LiesBesideTheProgram) {
-  const BooterCase& c = GetParam();
-  make_dir("bin");
-  if (c.booter[0] != '/') write_file(c.booter, make_booter(300));
-  const RunResult result = run({"img.vem", "-ic"}, invoked_as(c.argv0));
-  EXPECT_NE(result.out.find("\nVEM BOOT file: " + c.booter + "\n"), std::string::npos)
-      << result.out;
-  EXPECT_EQ(result.status, 0) << result.err;
+// Zero-length files Fn.B in slots 0..count-1 of a 32 kB image.
+Bytes empty_files(int count, int dir_sectors) {
+  RawImage image{1, dir_sectors, 255, {}, {}};
+  for (int i = 0; i < count; ++i)
+    image.slots.push_back({i, raw_entry('B', "F" + std::to_string(i + 1), 1 + dir_sectors, 0, 0)});
+  return build_raw_image(image);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cli, DefaultBooterTest,
-    ::testing::Values(BooterCase{"SlashPath", "bin/vemtool", "bin/vem-boot.bin"},
-        BooterCase{"BackslashAfterSlash", "bin/x\\vemtool", "bin/vem-boot.bin"},
-        BooterCase{"BackslashPath", "bin\\vemtool", "bin\\vem-boot.bin"}),
-    CaseName());
-
-// A full disk on standard output must not pass for success.
-TEST_F(CliTest, FailedStandardOutputIsAWriteError) {
-  create_image("t.vem");
-  const RunResult result = run({"t.vem", "-ii"}, output_to("/dev/full"));
-  EXPECT_EQ(result.err, "Can't write to the file 'stdout'!\n\n");
-  EXPECT_EQ(result.status, 14);
+// At a terminal the catalogue waits for ENTER after every 20 rows, found by
+// the row numbers, and not after the last; in a script the rows go straight
+// through a pipe, and the script's own input is left for it.
+using PagerTest = E2eTest;
+TEST_F(PagerTest, CataloguePausesAfterEvery20RowsAtATerminalOnly) {
+  for (const auto& [files, pauses] : {std::pair<int, std::vector<int>>{20, {}}, {41, {20, 40}}}) {
+    write_file("img.vem", empty_files(files, 16));
+    const RunResult result = run({"img.vem", "-c"}, at_terminal("\n\n\n"));
+    ASSERT_EQ(result.status, 0);
+    std::vector<int> paused_after;
+    for (std::size_t at = 0; (at = result.out.find("\nPress ENTER ...\n", at)) != std::string::npos;
+         ++at) {
+      const std::size_t row = result.out.rfind("\n", at - 2) + 1;  // the row before the blank line
+      paused_after.push_back(std::stoi(result.out.substr(row, 3)));
+    }
+    EXPECT_EQ(paused_after, pauses);
+    EXPECT_NE(result.out.find(" F" + std::to_string(files) + " "), std::string::npos);
+  }
+  RunOptions script = invoked_as("sh", "/bin/sh");
+  script.input = "line one\nline two\n";
+  const RunResult piped = run({"-c", "\"$0\" img.vem -c | cat; cat", VEMTOOL_BINARY}, script);
+  EXPECT_EQ(piped.out.find("Press ENTER"), std::string::npos);
+  EXPECT_NE(piped.out.find(" F41 "), std::string::npos);
+  EXPECT_EQ(piped.out.substr(piped.out.size() - 18), "line one\nline two\n");
 }
+
+}  // namespace

@@ -1,96 +1,84 @@
-#include <array>
+// Where the data files are looked up: beside the program path as invoked,
+// beside the executable, in the installed data directory.
 #include <filesystem>
-#include <tuple>
 
 #include "harness.h"
 
 namespace {
 
-// Where a data file may lie, in the order the tool looks: the current directory (the program was
-// found through PATH), beside the executable, the installed data directory; NOWHERE: in none of
-// them.
-enum Place { HERE, BESIDE_EXECUTABLE, INSTALLED, NOWHERE };
-const std::array<std::string, 3> kDirs = {"", "inst/bin/", "inst/share/vemtool/"};
+using DataFileTest = E2eTest;
 
-Bytes loader_template(int size) {
-  return pattern_bytes(size, 3).replace(0, 3, "\xC3\x10\x7F").replace(21, 2, "\xFF\xFF");
-}
-Bytes routine(int size) { return pattern_bytes(size, 9); }
-
-// sizes: of the file in each place, so that the image tells which one a run took (`taken` reads it
-// back).
-struct DataFile {
-  const char *label, *name;
-  Args command;
-  Bytes (*make)(int);
-  std::array<int, 3> sizes;
-  int (*taken)(const Bytes&);
-  std::string failed_out;
-  std::string shows = "";  // shows: the report line that names the file taken
-};
-
-const DataFile kFiles[] = {
-    {"Booter", "vem-boot.bin", {"-ic"}, make_booter, {128, 256, 384},
-        [](const Bytes& image) { return static_cast<unsigned char>(image[12]) * 128; },
-        "Creating VEM image: img.vem\n", "VEM BOOT file: "},
-    {"Template", "vem-ldr.bin", {"-ml", "ldr.l", "pic.p", "code.c"}, loader_template, {40, 50, 60},
-        [](const Bytes& image) { return static_cast<int>(u16_at(image, 256 + 13)); },
-        "Creating and adding Loader file into image: LDR.L\n"},
-    {"Routine", "unpckpsc.bin", {"-fa", "x.bin", "-psc"}, routine, {10, 20, 30},
-        [](const Bytes& image) { return u16_at(image, 256 + 13) - 1; }, "Adding file: X.B\n"},
-};
-
-void PrintTo(const DataFile& file, std::ostream* out) { *out << file.label; }
-
-class DataFileTest : public E2eTest,
-                     public ::testing::WithParamInterface<std::tuple<DataFile, Place>> {
- protected:
-  void SetUp() override {
-    E2eTest::SetUp();
-    create_image("img.vem");  // 2 boot sectors: the directory starts at byte 256
-    write_file("x.bin", "x");
-    for (const char* dir : {"inst", "inst/bin", "inst/share", "inst/share/vemtool"}) make_dir(dir);
-    copy_binary("inst/bin/vemtool");
+// Each file is taken from the first place that holds it: the current
+// directory (the program was found through PATH), beside the executable, the
+// installed data directory; in none of them, the message names it where the
+// program's directory would hold it. The image tells which one a run took:
+// the Booter by its boot sectors, the template and the routine by the length
+// of the file they make. Where the run prints the path of a Booter, it is
+// the one it used.
+TEST_F(DataFileTest, EachFileIsTakenFromTheFirstPlaceThatHoldsIt) {
+  create_image("img.vem");  // 2 boot sectors: the directory starts at byte 256
+  const Bytes image = read_file("img.vem");
+  write_file("x.bin", "x");
+  for (const char* dir : {"inst", "inst/bin", "inst/share", "inst/share/vemtool"}) make_dir(dir);
+  copy_binary("inst/bin/vemtool");
+  const Args places = {"", "inst/bin/", "inst/share/vemtool/"};
+  const std::string used = std::filesystem::canonical(dir_).string() + "/";
+  const struct {
+    const char* file;
+    Args command;
+    int sizes[3];
+    std::string failed_out;
+  } files[] = {{"vem-boot.bin", {"-ic"}, {128, 256, 384}, "Creating VEM image: img.vem\n"},
+      {"vem-ldr.bin", {"-ml", "ldr.l", "pic.p", "code.c"}, {40, 50, 60},
+          "Creating and adding Loader file into image: LDR.L\n"},
+      {"unpckpsc.bin", {"-fa", "x.bin", "-psc"}, {10, 20, 30}, "Adding file: X.B\n"}};
+  for (int k = 0; k < 3; ++k) {
+    const auto& c = files[k];
+    for (std::size_t first = 0; first <= places.size(); ++first) {
+      SCOPED_TRACE(std::string(c.file) + " first in place " + std::to_string(first));
+      write_file("img.vem", image);
+      for (std::size_t place = 0; place < places.size(); ++place) {
+        const int size = c.sizes[place];
+        std::filesystem::remove(path(places[place] + c.file));
+        if (place == 0 && first > 0) make_dir(c.file);  // a folder of that name is no file
+        if (place < first) continue;
+        write_file(places[place] + c.file,
+            k == 0 ? make_booter(size)
+            : k == 1
+                ? pattern_bytes(size, 3).replace(0, 3, "\xC3\x10\x7F").replace(21, 2, "\xFF\xFF")
+                : pattern_bytes(size, 9));
+      }
+      const RunResult result =
+          run(Args{"-c", "PATH=\"$0:$PATH\" exec vemtool \"$@\"", path("inst/bin"), "img.vem"} +
+                  c.command,
+              invoked_as("sh", "/bin/sh"));
+      if (first == places.size()) {
+        expect_run(
+            result, c.failed_out, "Can't open file '" + std::string(c.file) + "' for reading!", 6);
+        continue;
+      }
+      ASSERT_EQ(result.status, 0) << result.err;
+      const Bytes after = read_file("img.vem");
+      EXPECT_EQ(
+          k == 0 ? (after[12] & 0xFF) * 128 : (after[256 + 13] & 0xFF) - (k == 2), c.sizes[first]);
+      const std::string shown = "\nVEM BOOT file: " + (first ? used + places[first] : "") + c.file;
+      EXPECT_TRUE(k != 0 || result.out.find(shown + "\n") != std::string::npos) << result.out;
+    }
   }
-
-  // Runs the installed copy as a shell finds it through PATH, from the test directory.
-  RunResult run_through_path(const Args& args) {
-    RunOptions options;
-    options.binary = "/bin/sh";
-    options.argv0 = "sh";
-    return run(
-        Args{"-c", "PATH=\"$0:$PATH\" exec vemtool \"$@\"", path("inst/bin")} + args, options);
-  }
-};
-
-TEST_P(DataFileTest, EachFileIsTakenFromTheFirstPlaceThatHoldsIt) {
-  const auto& [file, first] = GetParam();
-  for (int place = first; place < NOWHERE; ++place) {
-    write_file(kDirs[place] + file.name, file.make(file.sizes[place]));
-  }
-  const RunResult result = run_through_path(Args{"img.vem"} + file.command);
-  if (first == NOWHERE) {  // the message names the file where the program's directory would hold it
-    expect_run(result, file.failed_out,
-        "Can't open file '" + std::string(file.name) + "' for reading!", 6);
-    return;
-  }
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(file.taken(read_file("img.vem")), file.sizes[first]);
-  if (file.shows.empty()) return;
-  const std::string used =
-      first == HERE ? "" : std::filesystem::canonical(dir_).string() + "/" + kDirs[first];
-  EXPECT_NE(result.out.find("\n" + file.shows + used + file.name + "\n"), std::string::npos)
-      << result.out;
 }
 
-std::string case_name(const ::testing::TestParamInfo<std::tuple<DataFile, Place>>& info) {
-  const std::array<const char*, 4> places = {"Here", "BesideExecutable", "Installed", "Nowhere"};
-  return std::get<0>(info.param).label + std::string(places[std::get<1>(info.param)]);
+// The default Booter lies beside the program path as invoked, split at its
+// last '/', or, when there is none, at its last '\'.
+TEST_F(DataFileTest, DefaultBooterLiesBesideTheProgramPath) {
+  make_dir("bin");
+  for (const auto& [argv0, booter] :
+      {std::pair<std::string, std::string>{"bin/vemtool", "bin/vem-boot.bin"},
+          {"bin/x\\vemtool", "bin/vem-boot.bin"}, {"bin\\vemtool", "bin\\vem-boot.bin"}}) {
+    write_file(booter, make_booter(300));
+    const RunResult result = run({"img.vem", "-ic"}, invoked_as(argv0));
+    EXPECT_NE(result.out.find("\nVEM BOOT file: " + booter + "\n"), std::string::npos) << argv0;
+    EXPECT_EQ(result.status, 0) << result.err;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lookup, DataFileTest,
-    ::testing::Combine(::testing::ValuesIn(kFiles),
-        ::testing::Values(HERE, BESIDE_EXECUTABLE, INSTALLED, NOWHERE)),
-    case_name);
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "cli/data_files.h"
+#include "image/platform.h"
 
 // The fallback where the system does not tell the executable's path: only a
 // file that can run counts, and only in the listed directories.
@@ -25,4 +27,12 @@ TEST(FindInSearchPath, TakesTheFirstFileThatCanRun) {
   EXPECT_EQ(find_in_search_path("tool", nullptr), "");
   EXPECT_EQ(find_in_search_path("", (root + "/exec").c_str()), "");
   std::system(("rm -rf '" + root + "'").c_str());
+}
+
+// A file that may be removed is, whatever an earlier call left in errno.
+TEST(RemoveFile, ReadsNoStaleError) {
+  const std::string path = ::testing::TempDir() + "vemtool-unit-removed";
+  std::ofstream(path) << "x";
+  errno = EACCES;
+  EXPECT_EQ(remove_file(path.c_str()), RemoveOutcome::removed);
 }
