@@ -58,8 +58,8 @@ inline RunOptions injected(const std::string& fault, int n) {
           "inject=" + fault + ":when=" + std::to_string(n)}};
 }
 
-// Checks a whole run: standard output after the banner, the error message
-// (empty: none) and the exit status.
+// Checks a whole run: standard output after the banner ("-": not checked),
+// the error message (empty: none) and the exit status.
 void expect_run(
     const RunResult& result, const std::string& out, const std::string& err, int status);
 // The -fa report from its "Long name" line to the attributes.
