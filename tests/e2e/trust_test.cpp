@@ -150,11 +150,11 @@ INSTANTIATE_TEST_SUITE_P(Folders, PlantedTest,
 // character): the later one with one more escape. A file a failed write cut
 // short is not left behind.
 TEST_F(TrustTest, ExtractionNeverWritesThroughALinkAndKeepsEveryFileWhole) {
-  write_file(
-      "img.vem", build_raw_image({1, 8, 255,
-                     {{0, raw_entry('B', "A#01", 9, 0, 3)}, {1, raw_entry('B', "A\x01", 10, 0, 5)},
-                         {2, raw_entry('B', "BIG", 11, 0, 5000)}},
-                     {{9, "one"}, {10, "other"}, {11, pattern_bytes(5000, 1)}}}));
+  write_file("img.vem",
+      build_raw_image({1, 8, 255,
+          {{0, raw_entry('B', "A#01", 9, 0, 3)}, {1, raw_entry('B', "A\x01", 10, 0, 5)},
+              {2, raw_entry('B', "BIG", 11, 0, 5000)}, {3, raw_entry('B', "#41#01", 9, 0, 3)}},
+          {{9, "one"}, {10, "other"}, {11, pattern_bytes(5000, 1)}}}));
   make_dir("out");
   make_dir("elsewhere");
   write_file("victim", "kept");
@@ -178,6 +178,8 @@ TEST_F(TrustTest, ExtractionNeverWritesThroughALinkAndKeepsEveryFileWhole) {
       "", 0);
   EXPECT_EQ(read_file("A#01.B"), "one");
   EXPECT_EQ(read_file("#41#01.B"), "other");
+  // A name whose every character is an escape already has none left to give.
+  expect_run(run({"img.vem", "-fx", "*"}), "-", "Can't open file './#41#01.B' for writing!", 12);
   EXPECT_EQ(run({"img.vem", "-fx", "BIG.B"}, size_limited(4096)).status, 14);
   EXPECT_FALSE(exists("BIG.B"));
 }
