@@ -205,11 +205,11 @@ INSTANTIATE_TEST_SUITE_P(Check, DamageTest,
                 "20-21: free, but not 0xFF\nwarning: sector 23: free, but not 0xFF\nwarning: image "
                 "file: 256 bytes beyond the end of the image, all 0xFF\n",
             31, 0, 0},
-        // 256 kB: a dirty sector far into a free run, read piece by piece.
+        // 512 kB: a dirty sector far into a free run, past the first piece read.
         DamageCase{"DirtyFarIntoTheFreeSpace", TWO,
-            {put(14, "\xFF\x07"), [](Bytes& image) { image.resize(2048 * 128, '\xFF'); },
-                put(2040 * 128, "x")},
-            "warning: sector 2040: free, but not 0xFF\n", 31, 0, 0},
+            {put(14, "\xFF\x0F"), [](Bytes& image) { image.resize(4096 * 128, '\xFF'); },
+                put(4000 * 128, "x")},
+            "warning: sector 4000: free, but not 0xFF\n", 31, 0, 0},
         DamageCase{"LoaderNamesAMissingFile",
             {{0, "LOADER.L", 9, 40, ""}, {1, "GAME.C", 10, 10, ""}},
             {put(128 + 11, Bytes("\x00\x7F\x28\x00\x01", 5)), put(9 * 128, LOADER)},
