@@ -308,7 +308,6 @@ int seal_segment(Context& ctx, bool durable) {
 
 void discard_segment(Context& ctx) {
   JournalRun& journal = ctx.journal;
-  journal.buffer.clear();
   if (journal.segment_first) {
     if (os_is_open(journal.file)) {
       os_close(journal.file);

@@ -24,7 +24,7 @@ Bytes make_template(int size) {
 const std::string FITS(251, 'd'), TOO_LONG(252, 'd');  // A.B in them: paths of 255 and 256
 const std::string TEMP = std::filesystem::temp_directory_path().string() + "/";
 
-// `image` (none when empty) is IMG.V before the run, `expected` after it (as
+// `image` (none when empty, unless `make` gives it) is IMG.V before the run, `expected` after it (as
 // before when empty, unchecked when ANY); `out` (unless "-") is the whole
 // report. `make` and `made` stand in for the two when they are large. Host
 // files: Booters bN.bin of N bytes, files hN.b, routines in rN/ (long/: 257
@@ -68,8 +68,9 @@ TEST_P(CommandTest, ReportsAndLeavesTheImage) {
   };
   const Args host_files = others();
   const Bytes before = c.make ? c.make() : c.image;
-  if (!before.empty()) write_file("IMG.V", before);
-  if (!before.empty()) give_to_nobody("IMG.V");
+  const bool present = !before.empty() || c.make;
+  if (present) write_file("IMG.V", before);
+  if (present) give_to_nobody("IMG.V");
   RunResult result = run(Args{"IMG.V"} + c.args, c.options);
   // -ml names its temporary Loader file uniquely, and removes it.
   const std::regex temporary("Source file: ((\\S*vemldr)[A-Za-z0-9]{6})\n");
@@ -82,7 +83,7 @@ TEST_P(CommandTest, ReportsAndLeavesTheImage) {
   EXPECT_EQ(result.status, c.status);
   const Bytes after = c.made ? c.made() : c.expected.empty() ? before : c.expected;
   if (after != ANY) expect_bytes(read_file("IMG.V"), after);
-  EXPECT_EQ(exists("IMG.V"), !before.empty() || c.args[0] == "-ic");
+  EXPECT_EQ(exists("IMG.V"), present || c.args[0] == "-ic");
   EXPECT_EQ(others(), host_files);  // no side file, no extracted one
   EXPECT_EQ(read_file("A.B"), "old");
   EXPECT_EQ(list_dir("t100").size() + list_dir("ro").size() + list_dir(TOO_LONG).size(), 2u);
@@ -361,6 +362,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, CommandTest,
             RECONFIGURING + TO_4 + "\n", NOT_FIT, 28},
         Row{"Missing", "", {"-ii"}, "VEM image info: IMG.V\n", OPEN + "IMG.V' for writing!", 12},
         Row{"ShorterThanHeader", VALID.substr(0, 15), {"-c"}, "", BEYOND, 10},
+        Row{"Empty", {}, {"-c"}, "", BEYOND, 10, {}, {}, [] { return Bytes(); }},
         Row{"EndsInsideAFile", VALID.substr(0, 1280), IR,
             RECONFIGURING + "  Directory items: 32 -> 16\n\n", BEYOND, 10},
         Row{"WrongSignature", patched(2, "\x8D"), {"-ii"}, "VEM image info: IMG.V\n", BOOT_INVALID,
