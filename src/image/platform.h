@@ -82,9 +82,10 @@ std::string resolved_path(const char* path);
 // the host cannot tell (some BSDs without /proc).
 std::string executable_directory();
 
-enum class RemoveOutcome { removed, missing, denied, failed };
+enum class RemoveOutcome { removed, denied, failed };
 // Deletes a file (never a directory). A read-only file counts as denied, as
-// on hosts that refuse to delete one.
+// on hosts that refuse to delete one; no file there, as failed: no caller
+// needs to tell the two apart.
 RemoveOutcome remove_file(const char* path);
 
 // Would deleting this existing file be refused (a read-only file, or a

@@ -135,7 +135,6 @@ RemoveOutcome remove_file(const char* path) {
   }
   // unlink, not remove: an empty directory of that name is no file to replace.
   if (::unlink(path) == 0) return RemoveOutcome::removed;
-  if (errno == ENOENT || errno == ENOTDIR) return RemoveOutcome::missing;
   return errno_means_denied(errno) ? RemoveOutcome::denied : RemoveOutcome::failed;
 }
 

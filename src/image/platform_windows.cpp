@@ -222,17 +222,12 @@ RemoveOutcome remove_file(const char* path) {
   const std::wstring wide = widen(path);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-      return RemoveOutcome::missing;
-    return error_means_denied(error) ? RemoveOutcome::denied : RemoveOutcome::failed;
+    return error_means_denied(GetLastError()) ? RemoveOutcome::denied : RemoveOutcome::failed;
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveOutcome::failed;
   if (attributes & FILE_ATTRIBUTE_READONLY) return RemoveOutcome::denied;
   if (DeleteFileW(wide.c_str())) return RemoveOutcome::removed;
-  const DWORD error = GetLastError();
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return RemoveOutcome::missing;
-  return error_means_denied(error) ? RemoveOutcome::denied : RemoveOutcome::failed;
+  return error_means_denied(GetLastError()) ? RemoveOutcome::denied : RemoveOutcome::failed;
 }
 
 bool removal_refused(const char* path) {

@@ -24,12 +24,11 @@ Bytes make_template(int size) {
 const std::string FITS(251, 'd'), TOO_LONG(252, 'd');  // A.B in them: paths of 255 and 256
 const std::string TEMP = std::filesystem::temp_directory_path().string() + "/";
 
-// `image` (none when empty, unless `make` gives it) is IMG.V before the run, `expected` after it (as
-// before when empty, unchecked when ANY); `out` (unless "-") is the whole
-// report. `make` and `made` stand in for the two when they are large. Host
-// files: Booters bN.bin of N bytes, files hN.b, routines in rN/ (long/: 257
-// bytes), templates in tN/ and in ro/ (a folder only root may write), the
-// read-only A.B, w/ for writes cut short by a size limit.
+// `image` (none when empty, unless `make` gives it) is IMG.V before the run, `expected` after it
+// (as before when empty, unchecked when ANY); `out` (unless "-") is the whole report. `make` and
+// `made` stand in for the two when they are large. Host files: Booters bN.bin of N bytes, files
+// hN.b, routines in rN/ (long/: 257 bytes), templates in tN/ and in ro/ (a folder only root may
+// write), the read-only A.B, w/ for writes cut short by a size limit.
 struct Row {
   const char* name;
   Bytes image;

@@ -29,8 +29,9 @@ Bytes shaped_image(Shape shape) {
   if (gaps) {
     image.slots.push_back({0, " stray slot bytes" + Bytes(15, 'x')});  // free: starts with a blank
     image.slots.push_back({6, Bytes(1, '\xE5') + "also free" + Bytes(22, '\x01')});
-    image.data.push_back({10, Bytes(128, '\0')});                // between files
-    image.data.push_back({900, "stray data in a free sector"});  // behind the last file
+    image.data.push_back({10, Bytes(128, '\0')});  // between files
+    for (const int sector : {900, 950, 1000})      // behind the last file, apart
+      image.data.push_back({sector, "stray data in a free sector"});
   }
   Bytes bytes = build_raw_image(image);
   if (shape == SHORT_FILE) bytes.resize(sector * 128u);

@@ -140,8 +140,10 @@ RunResult E2eTest::run(const Args& args, const RunOptions& options) {
     // LeakSanitizer cannot work under a tracer: leave leaks to the untraced runs.
     if (wrapped) ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     const auto user = static_cast<uid_t>(options.user);
+    const auto group = static_cast<gid_t>(options.group);
     if (options.unprivileged && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0))
+        (::setgroups(options.group < 0 ? 0 : 1, &group) != 0 || ::setgid(user) != 0 ||
+            ::setuid(user) != 0))
       ::_exit(127);
     if (options.inside) {  // the tool's own entry, on the fault double
       planned_fault() = options.fault;

@@ -36,6 +36,7 @@ struct RunOptions {
   Fault fault = {};
   bool closed_stdin = false, closed_stderr = false;
   Stdout out = Stdout::captured;
+  int group = -1;  // a supplementary group of the unprivileged run
 };
 
 struct RunResult {
@@ -43,7 +44,11 @@ struct RunResult {
   std::string out, err;
 };
 
-inline RunOptions unprivileged(int uid = NOBODY) { return {true, uid}; }
+inline RunOptions unprivileged(int uid = NOBODY, int group = -1) {
+  RunOptions options{true, uid};
+  options.group = group;
+  return options;
+}
 inline RunOptions size_limited(long bytes) { return {false, NOBODY, bytes}; }
 inline RunOptions invoked_as(const std::string& argv0, const std::string& binary = "") {
   return {false, NOBODY, -1, argv0, binary};

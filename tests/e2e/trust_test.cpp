@@ -184,6 +184,21 @@ TEST_F(TrustTest, ExtractionNeverWritesThroughALinkAndKeepsEveryFileWhole) {
   EXPECT_FALSE(exists("BIG.B"));
 }
 
+// An image shared through its group and rebuilt by a member who does not own
+// it keeps its group and permissions: the others keep their access.
+TEST_F(TrustTest, ImageRebuiltByAGroupMemberKeepsItsGroup) {
+  make_dir("shared");
+  make_image("shared", OTHER_USER);
+  ::chmod(path("shared/img.vem").c_str(), 0660);
+  ASSERT_EQ(
+      run({"shared/img.vem", "-ir", "-is", "64"}, unprivileged(NOBODY, OTHER_USER)).status, 0);
+  struct stat status {};
+  ASSERT_EQ(::stat(path("shared/img.vem").c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, unsigned(NOBODY));
+  EXPECT_EQ(status.st_gid, unsigned(OTHER_USER));
+  EXPECT_EQ(status.st_mode & 07777, 0660u);
+}
+
 // -ir and -ic through a link change the file it names, and keep the
 // permissions and owner of the image they replace; a journal is found through it.
 TEST_F(TrustTest, ImageNamedThroughALinkStaysALink) {
