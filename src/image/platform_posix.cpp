@@ -303,10 +303,11 @@ void os_apply_mode(const OsFile& file, const FileStatus& status) {
   if (!status.known) return;
   // Owner first: a change of owner may clear the set-id bits set after it.
   const auto group = static_cast<gid_t>(status.group);
-  if (::fchown(fd_of(file), static_cast<uid_t>(status.owner), group) != 0) {
-    // Not permitted for this user: the group alone may still be kept.
-    (void)::fchown(fd_of(file), static_cast<uid_t>(-1), group);
-  }
+  // Not permitted for this user: the group alone may still be kept; failing
+  // that too, the file stays the user's own.
+  const bool kept = ::fchown(fd_of(file), static_cast<uid_t>(status.owner), group) == 0 ||
+                    ::fchown(fd_of(file), static_cast<uid_t>(-1), group) == 0;
+  static_cast<void>(kept);
   (void)::fchmod(fd_of(file), static_cast<mode_t>(status.mode));
 }
 
