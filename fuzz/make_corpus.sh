@@ -10,10 +10,10 @@ vem() { "$tool" "$@" >/dev/null; }
 seed() { { printf "\\x$1" && cat; } >"$out/$2"; }
 keep() { head -c "$2" "$1" | seed 00 "image-$1"; } # cut after the last file: writes fill it out
 poke() { printf "$(printf '%s' "$3" | sed 's/../\\x&/g')" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; } # FILE AT HEX
-printf 'file data %03d\n' $(seq 1 14) >a.bin && printf x >one.bin && : >empty.bin && printf c >"C_Code#20part_0x4000_2.C"
+printf 'file data %03d\n' $(seq 1 14) >a.bin && printf x >one.bin && : >empty.bin && printf c >"C_Code#20block_0x4000_2.C"
 vem empty -ic -is 32 -id 4 && keep empty 1024
 vem files -ic -is 32 -id 8 && vem files -fa a.bin -ln "Long name" -sa 0x4000 -al && vem files -fa empty.bin -fn E.E
-vem files -fa one.bin -psc -ar && vem files -fc "C_Code#20part_0x4000_2.C" && keep files 2048
+vem files -fa one.bin -psc -ar && vem files -fc "C_Code#20block_0x4000_2.C" && keep files 2048
 cp files loader && vem loader -ml LOADER.L A.B C.C -mon 2X -scs -sa 0x8000 && keep loader 3072
 vem full -ic -is 32 -id 4 && for n in 1 2 3 4; do vem full -fa one.bin -fn "F$n.B"; done && keep full 1024
 # By hand: a hole in the directory (slot 0 freed in place); two files sharing
